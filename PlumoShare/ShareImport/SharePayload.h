@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plumo {
+
+// The manifest record of one share, written once as "payload.json".
+struct SharePayload {
+  SharePayload(std::string shareId, std::string joinedMessage, std::vector<std::string> fileNames,
+               std::vector<std::string> folderPaths, double createdAtMilliseconds)
+      : id(std::move(shareId)),
+        message(std::move(joinedMessage)),
+        files(std::move(fileNames)),
+        directories(std::move(folderPaths)),
+        createdAt(createdAtMilliseconds) {}
+
+  const std::int64_t schemaVersion = 2;
+  const std::string id;
+  const std::string message;
+  const std::vector<std::string> files;        // names inside the share folder, in staging order
+  const std::vector<std::string> directories;  // absolute paths of shared folders, not copied
+  const double createdAt;                      // milliseconds since 1970, fraction kept
+
+  // Compact UTF-8 JSON with the six members in declaration order. Throws
+  // nlohmann::json's error when a text is not valid UTF-8.
+  std::string manifest() const;
+};
+
+}  // namespace plumo

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <utility>
+
+namespace plumo {
+
+// Owns one open descriptor and closes it on every way out of its scope.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { close(); }
+
+  int get() const { return descriptor_; }
+  bool isOpen() const { return descriptor_ >= 0; }
+  // Closes now; the result is ignored, as every caller here has nothing left to save.
+  void close();
+
+ private:
+  int descriptor_ = -1;
+};
+
+}  // namespace plumo

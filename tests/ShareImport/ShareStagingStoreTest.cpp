@@ -1,0 +1,253 @@
+#include "ShareStagingStore.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Cancellation.h"
+#include "ErrorDomain.h"
+#include "Files.h"
+#include "ShareImportFailure.h"
+#include "TemporaryDirectory.h"
+
+namespace fs = std::filesystem;
+
+namespace plumo {
+namespace {
+
+using testing::readFile;
+using testing::writeFile;
+
+SharePayload emptyPayload(const ShareStagingStore& store) { return {store.id(), "", {}, {}, 0}; }
+
+std::error_code publishError(ShareStagingStore& store, const std::stop_token& stop = {}) {
+  try {
+    store.publish(emptyPayload(store), stop);
+  } catch (const std::system_error& error) {
+    return error.code();
+  }
+  return {};
+}
+
+void addPendingShare(const fs::path& inbox, const std::string& name) {
+  fs::create_directories(inbox / name);
+  writeFile(inbox / name / "payload.json", "{}");
+}
+
+std::string uuidNumbered(int number, bool upperCase = false) {
+  char text[37];
+  std::snprintf(text, sizeof text, upperCase ? "%08X-AAAA-4BBB-8CCC-DDDDDDDDDDDD" : "%08x-aaaa-4bbb-8ccc-dddddddddddd",
+                number);
+  return text;
+}
+
+std::size_t countManifests(const fs::path& inbox) {
+  std::size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(inbox)) count += fs::exists(entry.path() / "payload.json");
+  return count;
+}
+
+class ShareStagingStoreTest : public ::testing::Test {
+ protected:
+  testing::TemporaryDirectory container;
+  fs::path root = container / "PlumoShare";
+  fs::path inbox = root / "inbox";
+};
+
+TEST_F(ShareStagingStoreTest, EachStoreGetsItsOwnLowerCaseIdAndStagingFolder) {
+  ShareStagingStore first(root);
+  ShareStagingStore second(root);  // "staging" exists by now
+
+  const std::regex lowerCaseUuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+  EXPECT_TRUE(std::regex_match(first.id(), lowerCaseUuid)) << first.id();
+  EXPECT_NE(first.id(), second.id());
+  EXPECT_EQ(first.folder(), root / "staging" / first.id());
+  EXPECT_EQ(first.root(), root);
+  EXPECT_TRUE(fs::is_directory(first.folder()));
+  EXPECT_TRUE(fs::is_directory(second.folder()));
+  EXPECT_FALSE(first.published());
+}
+
+TEST_F(ShareStagingStoreTest, CreationFailsWithThePosixErrorWhenTheRootIsAFile) {
+  writeFile(container / "file", "");
+  try {
+    ShareStagingStore store(container / "file" / "PlumoShare");
+    FAIL() << "created a store under a file";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code(), posixError(ENOTDIR));
+  }
+}
+
+TEST_F(ShareStagingStoreTest, PublishMovesTheShareWithItsManifestIntoTheInbox) {
+  ShareStagingStore store(root);
+  writeFile(store.folder() / "1-report.pdf", "%PDF");
+  const SharePayload payload(store.id(), "see \"this\"\n\u00e9", {"1-report.pdf"}, {"/home/u/a/b", "/srv"},
+                             1733650000123.4567);
+
+  store.publish(payload);
+
+  EXPECT_TRUE(store.published());
+  EXPECT_FALSE(fs::exists(store.folder()));
+  const fs::path share = inbox / store.id();
+  EXPECT_EQ(readFile(share / "1-report.pdf"), "%PDF");
+  struct stat lock {};
+  ASSERT_EQ(::lstat((inbox / ".publish-lock").c_str(), &lock), 0);
+  EXPECT_TRUE(S_ISREG(lock.st_mode));
+  EXPECT_EQ(lock.st_mode & 0777, 0600u);
+  EXPECT_EQ(lock.st_size, 0);
+
+  const std::string text = readFile(share / "payload.json");
+  EXPECT_EQ(text.find('\n'), std::string::npos) << "compact output";
+  const auto manifest = nlohmann::ordered_json::parse(text);
+  std::vector<std::string> members;
+  for (const auto& member : manifest.items()) members.push_back(member.key());
+  EXPECT_THAT(members, ::testing::ElementsAre("schemaVersion", "id", "message", "files", "directories", "createdAt"));
+  EXPECT_TRUE(manifest["schemaVersion"].is_number_integer());
+  EXPECT_EQ(manifest["schemaVersion"], 2);
+  EXPECT_EQ(manifest["id"], store.id());
+  EXPECT_EQ(manifest["message"], payload.message);
+  EXPECT_EQ(manifest["files"], nlohmann::json({"1-report.pdf"}));
+  EXPECT_EQ(manifest["directories"], nlohmann::json({"/home/u/a/b", "/srv"}));
+  EXPECT_EQ(manifest["createdAt"].get<double>(), 1733650000123.4567) << "reads back to the same double";
+
+  store.discardUnpublished();
+  EXPECT_TRUE(fs::exists(share / "payload.json")) << "a published share is never discarded";
+  EXPECT_EQ(testing::countEntries(root / "staging"), 0u);
+}
+
+TEST_F(ShareStagingStoreTest, AnEmptyShareHasAnEmptyMessageAndEmptyLists) {
+  ShareStagingStore store(root);
+  store.publish(emptyPayload(store));
+  const auto manifest = nlohmann::json::parse(readFile(inbox / store.id() / "payload.json"));
+  EXPECT_TRUE(manifest["message"].is_string());
+  EXPECT_EQ(manifest["message"], "");
+  EXPECT_TRUE(manifest["files"].is_array());
+  EXPECT_TRUE(manifest["files"].empty());
+  EXPECT_TRUE(manifest["directories"].is_array());
+  EXPECT_TRUE(manifest["directories"].empty());
+}
+
+TEST_F(ShareStagingStoreTest, OnlyUuidNamedEntriesWithAManifestArePending) {
+  for (int number = 0; number < 48; ++number) addPendingShare(inbox, uuidNumbered(number));
+  addPendingShare(inbox, uuidNumbered(48, true));                 // upper case counts
+  fs::create_directories(inbox / "notes");                         // not a UUID
+  addPendingShare(inbox, "notes-" + uuidNumbered(49));             // not a UUID either
+  fs::create_directories(inbox / uuidNumbered(50));                // no manifest
+  fs::create_symlink(inbox / "nowhere", inbox / uuidNumbered(51)); // dangling: no manifest
+  writeFile(inbox / ".publish-lock", "");
+
+  ShareStagingStore fiftieth(root);
+  EXPECT_EQ(publishError(fiftieth), std::error_code());
+  EXPECT_EQ(countManifests(inbox), 51u);  // 50 pending and the one named "notes-..."
+
+  ShareStagingStore fiftyFirst(root);
+  const auto inboxBefore = testing::countEntries(inbox);
+  EXPECT_EQ(publishError(fiftyFirst), ShareImportFailure::queueFull);
+  EXPECT_EQ(testing::countEntries(inbox), inboxBefore);
+  EXPECT_TRUE(fs::is_directory(fiftyFirst.folder()));
+  EXPECT_FALSE(fs::exists(fiftyFirst.folder() / "payload.json"));
+  EXPECT_FALSE(fiftyFirst.published());
+
+  fiftyFirst.discardUnpublished();
+  EXPECT_FALSE(fs::exists(fiftyFirst.folder()));
+}
+
+TEST_F(ShareStagingStoreTest, ALockFileThatIsASymbolicLinkRefusesEveryPublish) {
+  fs::create_directories(inbox);
+  writeFile(container / "elsewhere", "");
+  fs::create_symlink(container / "elsewhere", inbox / ".publish-lock");
+  ShareStagingStore store(root);
+
+  EXPECT_EQ(publishError(store), ShareImportFailure::permission);
+  EXPECT_EQ(testing::countEntries(inbox), 1u);
+  EXPECT_FALSE(fs::exists(store.folder() / "payload.json"));
+}
+
+TEST_F(ShareStagingStoreTest, AnExistingInboxEntryIsNeverReplaced) {
+  ShareStagingStore intoEmptyFolder(root);
+  fs::create_directories(inbox / intoEmptyFolder.id());
+  ShareStagingStore intoFullFolder(root);
+  addPendingShare(inbox, intoFullFolder.id());
+
+  for (ShareStagingStore* store : {&intoEmptyFolder, &intoFullFolder}) {
+    const std::error_code error = publishError(*store);
+    EXPECT_EQ(error.category(), posixErrorDomain());
+    EXPECT_EQ(error.value(), EEXIST);
+    EXPECT_FALSE(store->published());
+    EXPECT_TRUE(fs::exists(store->folder() / "payload.json")) << "stays in staging with its manifest";
+  }
+  EXPECT_TRUE(fs::is_empty(inbox / intoEmptyFolder.id()));
+  EXPECT_EQ(readFile(inbox / intoFullFolder.id() / "payload.json"), "{}");
+}
+
+TEST_F(ShareStagingStoreTest, ACancelledPublishTouchesNothing) {
+  ShareStagingStore store(root);
+  std::stop_source stop;
+  stop.request_stop();
+  EXPECT_TRUE(isCancellation(publishError(store, stop.get_token())));
+  EXPECT_FALSE(fs::exists(inbox));
+  EXPECT_TRUE(fs::is_directory(store.folder()));
+}
+
+TEST_F(ShareStagingStoreTest, DiscardIsRepeatableAndAPublishAfterItAddsNothing) {
+  ShareStagingStore store(root);
+  store.discardUnpublished();
+  store.discardUnpublished();
+  EXPECT_FALSE(fs::exists(store.folder()));
+
+  const std::error_code error = publishError(store);
+  EXPECT_EQ(error, posixError(ENOENT));
+  EXPECT_EQ(testing::countEntries(inbox), 1u) << "the lock file alone";
+  EXPECT_FALSE(store.published());
+}
+
+// Publishers in separate processes race for the last five places of the queue.
+TEST_F(ShareStagingStoreTest, ConcurrentPublishersNeverOverrunTheQueue) {
+  constexpr int alreadyPending = 45;
+  constexpr int publishers = 8;
+  for (int number = 0; number < alreadyPending; ++number) addPendingShare(inbox, uuidNumbered(number));
+
+  int startGate[2];
+  ASSERT_EQ(::pipe(startGate), 0);
+  std::vector<pid_t> children;
+  for (int child = 0; child < publishers; ++child) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(startGate[1]);
+      ShareStagingStore store(root);
+      char ignored;
+      (void)::read(startGate[0], &ignored, 1);  // returns when the parent closes the gate
+      const std::error_code error = publishError(store);
+      ::_exit(!error ? 0 : error == ShareImportFailure::queueFull && fs::is_directory(store.folder()) ? 4 : 1);
+    }
+    children.push_back(pid);
+  }
+  ::close(startGate[0]);
+  ::close(startGate[1]);
+
+  int published = 0;
+  int refused = 0;
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    published += WEXITSTATUS(status) == 0;
+    refused += WEXITSTATUS(status) == 4;
+  }
+  EXPECT_EQ(published, 5);
+  EXPECT_EQ(refused, 3);
+  EXPECT_EQ(countManifests(inbox), 50u);
+  for (const auto& entry : fs::directory_iterator(inbox)) {
+    if (entry.path().filename() == ".publish-lock") continue;
+    EXPECT_TRUE(nlohmann::json::accept(readFile(entry.path() / "payload.json"))) << entry.path();
+  }
+  EXPECT_EQ(testing::countEntries(root / "staging"), 3u) << "every loser keeps its staging folder";
+}
+
+}  // namespace
+}  // namespace plumo
