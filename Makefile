@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps build test test-ci test-asan bench clean
+.PHONY: all deps build test test-ci test-asan bench fuzz clean
 
 all: build
 
@@ -25,5 +25,13 @@ test-asan:
 bench: build
 	bench/run
 
+# Sixty seconds of libFuzzer over the rules that judge names, texts and links.
+fuzz:
+	scripts/install-deps --fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz --target share_import_rules_fuzzer
+	mkdir -p build-fuzz/corpus
+	build-fuzz/bin/share_import_rules_fuzzer -max_total_time=60 build-fuzz/corpus
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

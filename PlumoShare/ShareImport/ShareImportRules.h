@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Item.h"
+#include "Url.h"
+
+namespace plumo {
+
+// The limits of one share and the pure checks of shared content. Every
+// refusal throws a ShareImportFailure.
+struct ShareImportRules {
+  static constexpr std::int64_t fileLimit = 12'582'912;   // bytes in one staged file
+  static constexpr std::int64_t totalLimit = 52'428'800;  // bytes in all staged files of a share
+  static constexpr std::int64_t textLimit = 131'072;      // UTF-16 units of the joined message
+  static constexpr std::int64_t directoryLimit = 10;      // folders, and also staged files, in a share
+  static constexpr std::size_t textDataLimit = 524'288;   // bytes of raw text data worth decoding
+  static constexpr std::size_t nameByteLimit = 180;
+  static constexpr std::size_t extensionCharacterLimit = 16;
+
+  // A string, the characters of an attributed string, or data that is valid
+  // UTF-8 of at most textDataLimit bytes; anything else is unsupported.
+  static std::string text(const Item& item);
+
+  // The item as a file URL (`file`) or an http(s) link; text is trimmed of
+  // blanks and controls first. Anything else is unsupported.
+  static Url url(const Item& item, bool file);
+
+  // tooLarge when any bound is exceeded; every bound is inclusive.
+  static void check(std::string_view text, std::int64_t files, std::int64_t fileSize = 0, std::int64_t total = 0);
+
+  // "<index + 1>-<safe name>": one path component of at most 180 bytes of
+  // name, never a partial character, with the fallback's extension restored.
+  static std::string filename(const std::optional<std::string>& suggested, std::string_view fallback,
+                              std::int64_t index);
+};
+
+}  // namespace plumo

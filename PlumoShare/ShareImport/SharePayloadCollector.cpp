@@ -1,0 +1,206 @@
+#include "SharePayloadCollector.h"
+
+#include <algorithm>
+#include <chrono>
+#include <sys/stat.h>
+
+#include "Cancellation.h"
+#include "DurableFiles.h"
+#include "ErrorDomain.h"
+#include "OneShot.h"
+#include "ShareImportFailure.h"
+#include "ShareImportRules.h"
+#include "UTType.h"
+#include "Utf8.h"
+#include "copySharedFile.h"
+
+namespace plumo {
+
+namespace {
+
+constexpr const char* messageSeparator = "\n\n";
+
+const std::error_code& noItemDelivered() {
+  static const std::error_code error = ShareImportFailure::unsupported;
+  return error;
+}
+
+// The first registered identifier whose type conforms to one of the given types.
+std::optional<std::string> firstConforming(const ItemProvider& provider, std::initializer_list<UTType> types) {
+  for (const auto& identifier : provider.registeredTypeIdentifiers()) {
+    for (const auto& type : types) {
+      if (UTType::identifierConformsTo(identifier, type)) return identifier;
+    }
+  }
+  return std::nullopt;
+}
+
+struct LinkStatus {
+  bool isDirectory = false;
+  bool isSymbolicLink = false;
+};
+
+// What the path itself is; a link is not followed.
+LinkStatus linkStatus(const Url& url) {
+  struct stat status {};
+  if (::lstat(url.path().c_str(), &status) != 0) throwPosixError(errno);
+  return {S_ISDIR(status.st_mode), S_ISLNK(status.st_mode)};
+}
+
+double millisecondsSince1970() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration<double, std::milli>(now).count();
+}
+
+}  // namespace
+
+SharePayload SharePayloadCollector::collect(const std::vector<ExtensionItem>& items, const ShareStagingStore& store,
+                                            const std::stop_token& stop) {
+  std::size_t attachments = 0;
+  for (const auto& item : items) attachments += item.attachmentCount();
+  if (attachments > attachmentLimit) throw std::system_error(ShareImportFailure::tooLarge);
+
+  for (const auto& item : items) {
+    const std::string contentText = item.attributedContentText ? item.attributedContentText->string : "";
+    if (!contentText.empty()) append(contentText);
+    if (!item.attachments) continue;
+    for (const auto& provider : *item.attachments) {
+      checkCancellation(stop);
+      collectAttachment(*provider, contentText, store, stop);
+    }
+  }
+
+  std::string message = joinedMessages();
+  if (message.empty() && files_.empty() && directories_.empty()) throw std::system_error(ShareImportFailure::empty);
+  ShareImportRules::check(message, static_cast<std::int64_t>(files_.size()), 0, total_);
+  return {store.id(), std::move(message), files_, directories_, millisecondsSince1970()};
+}
+
+// The first kind that matches decides: folder, file URL, image or PDF, link, plain text, data.
+void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std::string& contentText,
+                                              const ShareStagingStore& store, const std::stop_token& stop) {
+  const std::string fileUrlType(UTType::fileURL.identifier());
+  if (firstConforming(provider, {UTType::folder})) {
+    appendDirectory(ShareImportRules::url(load(provider, fileUrlType, stop), true));
+  } else if (provider.hasItemConformingTo(fileUrlType)) {
+    collectFileUrl(provider, store, stop);
+  } else if (const auto imageType = firstConforming(provider, {UTType::image, UTType::pdf})) {
+    record(representation(provider, *imageType, store.folder(), stop));
+  } else if (provider.hasItemConformingTo(std::string(UTType::url.identifier()))) {
+    const Url link = ShareImportRules::url(load(provider, std::string(UTType::url.identifier()), stop), false);
+    if (!Utf8::canonicallyEqual(link.absoluteString(), contentText)) append(link.absoluteString());
+  } else if (provider.hasItemConformingTo(std::string(UTType::plainText.identifier()))) {
+    std::string text = ShareImportRules::text(load(provider, std::string(UTType::plainText.identifier()), stop));
+    if (!Utf8::canonicallyEqual(text, contentText)) append(std::move(text));
+  } else if (const auto dataType = firstConforming(provider, {UTType::data})) {
+    record(representation(provider, *dataType, store.folder(), stop));
+  } else {
+    throw std::system_error(ShareImportFailure::unsupported);
+  }
+}
+
+void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareStagingStore& store,
+                                           const std::stop_token& stop) {
+  const Url url = ShareImportRules::url(load(provider, std::string(UTType::fileURL.identifier()), stop), true);
+  if (linkStatus(url).isDirectory) {
+    appendDirectory(url);
+  } else {
+    record(copySharedFile(url, store.folder(), provider.suggestedName(), total_,
+                          static_cast<std::int64_t>(files_.size())));
+  }
+}
+
+void SharePayloadCollector::append(std::string text) {
+  messages_.push_back(std::move(text));
+  ShareImportRules::check(joinedMessages(), static_cast<std::int64_t>(files_.size()));
+}
+
+void SharePayloadCollector::appendDirectory(const Url& url) {
+  const std::string& path = url.path();
+  if (static_cast<std::int64_t>(directories_.size()) >= ShareImportRules::directoryLimit) {
+    throw std::system_error(ShareImportFailure::tooLarge);
+  }
+  if (!path.starts_with('/')) throw std::system_error(ShareImportFailure::unsupported);
+  const LinkStatus status = linkStatus(url);
+  if (!status.isDirectory || status.isSymbolicLink) throw std::system_error(ShareImportFailure::unsupported);
+  if (std::find(directories_.begin(), directories_.end(), path) == directories_.end()) directories_.push_back(path);
+}
+
+void SharePayloadCollector::record(ShareFileResult result) {
+  total_ += result.size;
+  files_.push_back(std::move(result.name));
+}
+
+std::string SharePayloadCollector::joinedMessages() const {
+  std::string joined;
+  for (std::size_t index = 0; index < messages_.size(); ++index) {
+    if (index > 0) joined += messageSeparator;
+    joined += messages_[index];
+  }
+  return joined;
+}
+
+ShareFileResult SharePayloadCollector::representation(ItemProvider& provider, const std::string& type,
+                                                      const std::filesystem::path& folder,
+                                                      const std::stop_token& stop) const {
+  const std::int64_t total = total_;
+  const auto count = static_cast<std::int64_t>(files_.size());
+  const std::optional<std::string> suggested = provider.suggestedName();
+
+  // The temporary file exists only while the handler runs, so the copy happens inside it.
+  OneShot<ShareFileResult> fileAttempt(noItemDelivered());
+  provider.loadFileRepresentation(
+      type, [deliver = fileAttempt.deliverer(), folder, suggested, total, count](const std::optional<Url>& temporary,
+                                                                                  std::error_code error) {
+        if (error) return deliver(error);
+        if (!temporary) return deliver(noItemDelivered());
+        try {
+          deliver(copySharedFile(*temporary, folder, suggested, total, count));
+        } catch (...) {
+          deliver(errorCodeOf(std::current_exception()));
+        }
+      });
+  try {
+    return fileAttempt.wait(stop);
+  } catch (const std::system_error& error) {
+    // A limit is final; any other failure of the file may still succeed as data.
+    if (isCancellation(error.code()) || ShareImportFailure::category(error.code()) == ShareImportFailure::tooLarge) {
+      throw;
+    }
+  }
+  return stageData(provider, type, folder, suggested, total, count, stop);
+}
+
+ShareFileResult SharePayloadCollector::stageData(ItemProvider& provider, const std::string& type,
+                                                 const std::filesystem::path& folder,
+                                                 const std::optional<std::string>& suggested, std::int64_t total,
+                                                 std::int64_t count, const std::stop_token& stop) const {
+  OneShot<Data> dataAttempt(noItemDelivered());
+  provider.loadDataRepresentation(type, [deliver = dataAttempt.deliverer()](std::optional<Data> data,
+                                                                            std::error_code error) {
+    if (error) return deliver(error);
+    if (!data) return deliver(noItemDelivered());
+    deliver(std::move(*data));
+  });
+  const Data data = dataAttempt.wait(stop);
+  const auto size = static_cast<std::int64_t>(data.size());
+  ShareImportRules::check("", count + 1, size, total + size);
+
+  const auto declared = UTType::withIdentifier(type);
+  const auto extension = declared ? declared->preferredFilenameExtension() : std::nullopt;
+  std::string name = ShareImportRules::filename(suggested, "Attachment." + extension.value_or("bin"), count);
+  writeNewFile(folder / name, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+  return {std::move(name), size};
+}
+
+Item SharePayloadCollector::load(ItemProvider& provider, const std::string& type, const std::stop_token& stop) {
+  OneShot<Item> itemLoad(noItemDelivered());
+  provider.loadItem(type, [deliver = itemLoad.deliverer()](std::optional<Item> item, std::error_code error) {
+    if (error) return deliver(error);
+    if (!item) return deliver(noItemDelivered());
+    deliver(std::move(*item));
+  });
+  return itemLoad.wait(stop);
+}
+
+}  // namespace plumo

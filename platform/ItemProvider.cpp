@@ -1,0 +1,17 @@
+#include "ItemProvider.h"
+
+#include <algorithm>
+
+#include "UTType.h"
+
+namespace plumo {
+
+bool ItemProvider::hasItemConformingTo(const std::string& typeIdentifier) const {
+  const auto wanted = UTType::withIdentifier(typeIdentifier);
+  if (!wanted) return false;
+  const auto identifiers = registeredTypeIdentifiers();
+  return std::any_of(identifiers.begin(), identifiers.end(),
+                     [&](const std::string& identifier) { return UTType::identifierConformsTo(identifier, *wanted); });
+}
+
+}  // namespace plumo

@@ -1,0 +1,116 @@
+#include "ShareImportRules.h"
+
+#include <gtest/gtest.h>
+
+#include "ShareImportFailure.h"
+
+namespace plumo {
+namespace {
+
+using Rules = ShareImportRules;
+
+std::error_code failureOf(auto operation) {
+  try {
+    operation();
+  } catch (const std::system_error& error) {
+    return error.code();
+  }
+  return {};
+}
+
+Data bytes(const std::string& text) { return Data(text.begin(), text.end()); }
+
+std::string repeated(const std::string& piece, std::size_t times) {
+  std::string text;
+  for (std::size_t index = 0; index < times; ++index) text += piece;
+  return text;
+}
+
+TEST(ShareImportRulesTest, TextComesFromStringsAttributedStringsAndSmallUtf8Data) {
+  EXPECT_EQ(Rules::text(std::string("  padded \n")), "  padded \n");
+  EXPECT_EQ(Rules::text(AttributedString{"styled"}), "styled");
+  EXPECT_EQ(Rules::text(Data{}), "");
+  EXPECT_EQ(Rules::text(bytes("gr\xc3\xbc\xc3\x9f")), "gr\xc3\xbc\xc3\x9f");
+  EXPECT_EQ(Rules::text(Data(Rules::textDataLimit, 'a')).size(), Rules::textDataLimit);
+
+  for (const Item& refused : {Item(Data(Rules::textDataLimit + 1, 'a')), Item(bytes("bad \xc3\x28")),
+                              Item(bytes("\xed\xa0\x80")), Item(bytes("\xc0\xaf")), Item(OtherItem{"42"}),
+                              Item(*Url::parse("https://example.com"))}) {
+    EXPECT_EQ(failureOf([&] { Rules::text(refused); }), ShareImportFailure::unsupported);
+  }
+}
+
+TEST(ShareImportRulesTest, LinksAreTrimmedAndMustBeWebLinks) {
+  EXPECT_EQ(Rules::url(std::string(" https://example.com/a?b=c\n"), false).absoluteString(),
+            "https://example.com/a?b=c");
+  EXPECT_EQ(Rules::url(std::string("\t\u00a0HTTP://Example.com\u200b"), false).absoluteString(), "HTTP://Example.com");
+  EXPECT_EQ(Rules::url(bytes("http://x.org"), false).absoluteString(), "http://x.org");
+  for (const char* refused : {"ftp://example.com/file", "example.com", "https://exa mple.com", "", " \n ",
+                              "file:///etc/hosts"}) {
+    EXPECT_EQ(failureOf([&] { Rules::url(std::string(refused), false); }), ShareImportFailure::unsupported)
+        << refused;
+  }
+}
+
+TEST(ShareImportRulesTest, FileUrlsAreTakenUnchangedAndWebLinksRefused) {
+  const Url file = *Url::parse("file:///home/me/My%20File.txt");
+  EXPECT_EQ(Rules::url(file, true), file);
+  EXPECT_EQ(Rules::url(file, true).path(), "/home/me/My File.txt");
+  EXPECT_EQ(Rules::url(std::string("FILE:///tmp/x"), true).absoluteString(), "FILE:///tmp/x");
+  EXPECT_EQ(failureOf([] { Rules::url(std::string("https://example.com"), true); }), ShareImportFailure::unsupported);
+  EXPECT_EQ(failureOf([] { Rules::url(OtherItem{}, true); }), ShareImportFailure::unsupported);
+}
+
+TEST(ShareImportRulesTest, EveryLimitIsInclusive) {
+  const std::string longestText(Rules::textLimit, 'x');
+  EXPECT_NO_THROW(Rules::check(longestText, 10, Rules::fileLimit, Rules::totalLimit));
+  EXPECT_EQ(failureOf([&] { Rules::check(longestText + "x", 0); }), ShareImportFailure::tooLarge);
+  EXPECT_EQ(failureOf([] { Rules::check("", 11); }), ShareImportFailure::tooLarge);
+  EXPECT_EQ(failureOf([] { Rules::check("", 0, Rules::fileLimit + 1); }), ShareImportFailure::tooLarge);
+  EXPECT_EQ(failureOf([] { Rules::check("", 0, 0, Rules::totalLimit + 1); }), ShareImportFailure::tooLarge);
+}
+
+TEST(ShareImportRulesTest, TextLengthCountsUtf16UnitsOutsideTheBasicPlaneTwice) {
+  const std::string emoji = "\xf0\x9f\x98\x80";  // U+1F600
+  EXPECT_NO_THROW(Rules::check(repeated(emoji, 65'536), 0));
+  EXPECT_EQ(failureOf([&] { Rules::check(repeated(emoji, 65'537), 0); }), ShareImportFailure::tooLarge);
+  EXPECT_NO_THROW(Rules::check(repeated("\xc3\xa9", 131'072), 0)) << "two bytes, one unit";
+}
+
+TEST(ShareImportRulesTest, FileNamesFollowTheWorkedExamples) {
+  EXPECT_EQ(Rules::filename("report.pdf", "x.tmp", 0), "1-report.pdf");
+  EXPECT_EQ(Rules::filename("Report", "file.pdf", 2), "3-Report.pdf");
+  EXPECT_EQ(Rules::filename(std::nullopt, "a/b\\c.txt", 0), "1-b_c.txt");
+  EXPECT_EQ(Rules::filename("", "a/b\\c.txt", 0), "1-b_c.txt") << "an empty suggestion is no suggestion";
+  EXPECT_EQ(Rules::filename("..", "photo.jpg", 0), "1-Attachment.jpg");
+  EXPECT_EQ(Rules::filename(".", "note.txt", 4), "5-Attachment.txt");
+  EXPECT_EQ(Rules::filename(std::nullopt, "", 0), "1-Attachment");
+  EXPECT_EQ(Rules::filename("dir/", "x.bin", 9), "10-dir.bin") << "trailing slashes are ignored";
+  EXPECT_EQ(Rules::filename("/", "x", 0), "1-_");
+  EXPECT_EQ(Rules::filename(".profile", "x.tmp", 0), "1-.profile.tmp") << "a leading dot is no extension";
+}
+
+TEST(ShareImportRulesTest, LongNamesAreCutAtCharacterBoundariesAndKeepTheirExtension) {
+  const std::string letters(295, 'a');
+  EXPECT_EQ(Rules::filename(std::nullopt, letters + ".jpeg", 0), "1-" + std::string(180, 'a') + ".jpeg");
+  EXPECT_EQ(Rules::filename("name", "x.abcdefghijklmnopqrstuvwxyz", 0), "1-name.abcdefghijklmnop");
+
+  const std::string fourBytes = "\xf0\x9f\x98\x80";
+  EXPECT_EQ(Rules::filename(repeated(fourBytes, 60), "x", 0), "1-" + repeated(fourBytes, 45));
+  EXPECT_EQ(Rules::filename(repeated("\xc3\xa9", 100), "x", 0), "1-" + repeated("\xc3\xa9", 90));
+  EXPECT_EQ(Rules::filename("a" + repeated(fourBytes, 60), "x", 0), "1-a" + repeated(fourBytes, 44))
+      << "179 bytes: the next character would cross 180";
+}
+
+TEST(ShareImportRulesTest, HostileNamesBecomeOneSafeComponent) {
+  EXPECT_EQ(Rules::filename("../../etc/passwd", "x", 0), "1-passwd");
+  EXPECT_EQ(Rules::filename("a\\..\\..\\b", "x", 0), "1-a_.._.._b");
+  EXPECT_EQ(Rules::filename("line\nbreak\ttab\x01\x7f:colon", "x", 0),
+            "1-line_break_tab_\x7f:colon");
+  EXPECT_EQ(Rules::filename(std::string("nul\0byte", 8), "x", 0), "1-nul_byte");
+  EXPECT_EQ(Rules::filename("bad\xffutf8", "x", 0), "1-bad\xef\xbf\xbdutf8") << "malformed bytes are replaced";
+  EXPECT_EQ(Rules::filename("name", "x.a\nb", 0), "1-name.a_b") << "the borrowed extension is made safe too";
+}
+
+}  // namespace
+}  // namespace plumo

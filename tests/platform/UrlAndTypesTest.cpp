@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "UTType.h"
+#include "Url.h"
+#include "Utf8.h"
+
+namespace plumo {
+namespace {
+
+TEST(UrlTest, PathsArePercentDecodedWithoutTrailingSlash) {
+  EXPECT_EQ(Url::parse("file:///tmp/a%20b/")->path(), "/tmp/a b");
+  EXPECT_EQ(Url::parse("file:///")->path(), "/");
+  EXPECT_EQ(Url::parse("file:/etc/hosts")->path(), "/etc/hosts");
+  EXPECT_EQ(Url::parse("https://example.com")->path(), "/");
+  EXPECT_EQ(Url::parse("https://example.com/a/b.pdf?x=1")->lastPathComponent(), "b.pdf");
+  EXPECT_EQ(Url::parse("relative/dir")->path(), "relative/dir");
+  EXPECT_EQ(Url::parse("example.com")->scheme(), "");
+  EXPECT_TRUE(Url::parse("FILE:///x")->isFileUrl());
+  for (const char* refused : {"", "http://a b", "http://[::1", "%zz"}) EXPECT_FALSE(Url::parse(refused)) << refused;
+}
+
+TEST(UrlTest, FileUrlsOfAnyPathReadBackTheSamePath) {
+  for (const char* path : {"/plain", "/with space/and%percent", "/h\xc3\xa9/#?;[]", "/trailing\\back"}) {
+    const Url url = Url::fileUrl(path);
+    EXPECT_TRUE(url.isFileUrl());
+    EXPECT_EQ(url.path(), path);
+    EXPECT_EQ(Url::parse(url.absoluteString()), url);
+  }
+}
+
+TEST(UTTypeTest, ConformanceIsTransitiveAndReflexive) {
+  const auto jpeg = UTType::withIdentifier("public.jpeg");
+  ASSERT_TRUE(jpeg);
+  EXPECT_TRUE(jpeg->conformsTo(*jpeg));
+  EXPECT_TRUE(jpeg->conformsTo(UTType::image));
+  EXPECT_TRUE(jpeg->conformsTo(UTType::data));
+  EXPECT_TRUE(jpeg->conformsTo(UTType::item));
+  EXPECT_FALSE(jpeg->conformsTo(UTType::pdf));
+  EXPECT_TRUE(UTType::fileURL.conformsTo(UTType::url));
+  EXPECT_TRUE(UTType::folder.conformsTo(UTType::directory));
+  EXPECT_FALSE(UTType::folder.conformsTo(UTType::data));
+  EXPECT_TRUE(UTType::video.conformsTo(UTType::movie));
+  EXPECT_TRUE(UTType::withIdentifier("org.openxmlformats.spreadsheetml.sheet")->conformsTo(UTType::spreadsheet));
+  EXPECT_TRUE(UTType::withIdentifier("PUBLIC.PNG")) << "identifiers are compared without case";
+  EXPECT_FALSE(UTType::withIdentifier("com.example.unknown"));
+  EXPECT_FALSE(UTType::identifierConformsTo("com.example.unknown", UTType::item));
+}
+
+TEST(UTTypeTest, MimeTypesAndExtensions) {
+  EXPECT_EQ(UTType::withMimeType("application/pdf"), UTType::pdf);
+  EXPECT_EQ(UTType::withMimeType("text/plain; charset=utf-8"), UTType::plainText);
+  EXPECT_EQ(UTType::withMimeType("image/x-unknown"), UTType::image);
+  EXPECT_EQ(UTType::withMimeType("inode/directory"), UTType::folder);
+  EXPECT_FALSE(UTType::withMimeType("chemical/x-pdb"));
+  EXPECT_EQ(UTType::withIdentifier("public.jpeg")->preferredFilenameExtension(), "jpeg");
+  EXPECT_EQ(UTType::data.preferredFilenameExtension(), std::nullopt);
+}
+
+TEST(Utf8Test, ValidationFollowsRfc3629) {
+  EXPECT_TRUE(Utf8::isValid("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"));
+  for (const char* invalid : {"\x80", "\xc3", "\xc0\x80", "\xe0\x80\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff"}) {
+    EXPECT_FALSE(Utf8::isValid(invalid)) << invalid;
+  }
+  EXPECT_EQ(Utf8::trimmed("\x01 \u00a0\u2028x y\u200b\n"), "x y");
+  EXPECT_EQ(Utf8::trimmed(" \t "), "");
+}
+
+}  // namespace
+}  // namespace plumo
