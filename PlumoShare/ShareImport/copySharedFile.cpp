@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#include <memory>
 
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
@@ -36,26 +36,45 @@ std::int64_t regularFileSize(int descriptor) {
   return status.st_size;
 }
 
-// Reads to the end in chunks, within the limits; the buffer is reserved for
-// the announced size plus the final empty read, so it is not copied as it grows.
-std::vector<char> readWithinLimits(int descriptor, std::int64_t announcedSize, std::int64_t total,
-                                   std::int64_t count) {
-  std::vector<char> buffer;
-  buffer.reserve(static_cast<std::size_t>(announcedSize) + chunkSize);
+// The bytes of a file, in a buffer that is never zero-filled and grows only
+// when the file grows while it is read.
+class FileBuffer {
+ public:
+  explicit FileBuffer(std::size_t capacity) : bytes_(new char[capacity]), capacity_(capacity) {}
+
+  // Room for the next chunk at the end.
+  char* reserveChunk() {
+    if (size_ + chunkSize > capacity_) {
+      const std::size_t grown = std::max(capacity_ * 2, size_ + chunkSize);
+      std::unique_ptr<char[]> larger(new char[grown]);
+      std::copy_n(bytes_.get(), size_, larger.get());
+      bytes_ = std::move(larger);
+      capacity_ = grown;
+    }
+    return bytes_.get() + size_;
+  }
+  void commit(std::size_t count) { size_ += count; }
+  std::string_view view() const { return {bytes_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t capacity_;
+  std::size_t size_ = 0;
+};
+
+// Reads to the end in chunks, checking the limits after each one. The buffer
+// is sized for the announced length plus the final empty read.
+FileBuffer readWithinLimits(int descriptor, std::int64_t announcedSize, std::int64_t total, std::int64_t count) {
+  FileBuffer buffer(static_cast<std::size_t>(announcedSize) + chunkSize);
   while (true) {
-    const std::size_t used = buffer.size();
-    buffer.resize(used + chunkSize);
-    const ssize_t received = ::read(descriptor, buffer.data() + used, chunkSize);
+    const ssize_t received = ::read(descriptor, buffer.reserveChunk(), chunkSize);
     if (received < 0) {
-      if (errno == EINTR) {
-        buffer.resize(used);
-        continue;
-      }
+      if (errno == EINTR) continue;
       throwPosixError(errno);
     }
-    buffer.resize(used + static_cast<std::size_t>(received));
     if (received == 0) return buffer;
-    const auto size = static_cast<std::int64_t>(buffer.size());
+    buffer.commit(static_cast<std::size_t>(received));
+    const auto size = static_cast<std::int64_t>(buffer.view().size());
     ShareImportRules::check("", count + 1, size, size + total);
   }
 }
@@ -67,12 +86,12 @@ ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& f
   ShareImportRules::check("", count + 1, 0, total);
   FileDescriptor file = openSource(source.path());
   const std::int64_t announcedSize = regularFileSize(file.get());
-  const std::vector<char> bytes = readWithinLimits(file.get(), announcedSize, total, count);
+  const FileBuffer buffer = readWithinLimits(file.get(), announcedSize, total, count);
   file.close();
 
   std::string name = ShareImportRules::filename(suggested, source.lastPathComponent(), count);
-  writeNewFile(folder / name, std::string_view(bytes.data(), bytes.size()));
-  return {std::move(name), static_cast<std::int64_t>(bytes.size())};
+  writeNewFile(folder / name, buffer.view());
+  return {std::move(name), static_cast<std::int64_t>(buffer.view().size())};
 }
 
 }  // namespace plumo
