@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "Files.h"
+#include "RunningProgram.h"
+#include "TemporaryDirectory.h"
+
+namespace fs = std::filesystem;
+
+namespace plumo {
+namespace {
+
+using testing::runProgram;
+using testing::writeFile;
+
+constexpr const char* unavailableText =
+    "Share App Group unavailable; verify Developer ID signing and team entitlements.\n";
+const std::string hostId = PLUMO_HOST_BUNDLE_ID;
+const std::string team = "ABCDE12345";
+
+std::string entitlements(const std::vector<std::string>& groups) {
+  std::string xml = "<plist version=\"1.0\"><dict><key>com.apple.security.application-groups</key><array>";
+  for (const auto& group : groups) xml += "<string>" + group + "</string>";
+  return xml + "</array></dict></plist>";
+}
+
+// Each test signs its own copy of the built program, as a packager would.
+class BridgeProgramTest : public ::testing::Test {
+ protected:
+  testing::TemporaryDirectory temporary;
+  fs::path program = temporary / "plumo-share-bridge";
+  fs::path dataHome = temporary / "data";
+
+  void SetUp() override { fs::copy_file(PLUMO_BRIDGE_PROGRAM, program); }
+
+  void sign(const std::string& teamId, const std::string& entitlementsXml) {
+    writeFile(temporary / "entitlements.plist", entitlementsXml);
+    const auto result = runProgram({"/bin/sh", "-c", std::string(PLUMO_CODESIGN_SCRIPT) + " \"$0\" \"$1\" \"$2\"",
+                                    teamId, (temporary / "entitlements.plist").string(), program.string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  }
+
+  testing::ProgramResult probe(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), program.string());
+    return runProgram(arguments, {{"XDG_DATA_HOME", dataHome.string()}});
+  }
+
+  void expectUnavailable(const std::vector<std::string>& arguments) {
+    const auto result = probe(arguments);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError, unavailableText);
+    EXPECT_EQ(result.standardOutput, "");
+  }
+
+  fs::path containerOf(const std::string& id) { return dataHome / "group-containers" / (team + "." + id); }
+
+  void expectProbedSuccessfully(const std::string& id) {
+    const auto result = probe({"container", id});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.standardOutput, containerOf(id).string() + "\n");
+    EXPECT_EQ(result.standardError, "");
+    ASSERT_TRUE(fs::is_directory(containerOf(id)));
+    for (const auto& entry : fs::directory_iterator(containerOf(id))) {
+      EXPECT_NE(entry.path().filename().string().rfind(".plumo-share-probe-", 0), 0u) << entry.path();
+    }
+  }
+};
+
+TEST_F(BridgeProgramTest, ProvesTheContainerOfTheHostAndOfItsDevelopmentBuild) {
+  sign(team, entitlements({team + "." + hostId}));
+  expectProbedSuccessfully(hostId);
+  writeFile(containerOf(hostId) / "kept", "x");
+  expectProbedSuccessfully(hostId);  // an existing container is used as it is
+  EXPECT_TRUE(fs::exists(containerOf(hostId) / "kept"));
+
+  sign(team, entitlements({team + "." + hostId + ".dev"}));  // signing again replaces the signature
+  expectProbedSuccessfully(hostId + ".dev");
+}
+
+TEST_F(BridgeProgramTest, AnyOtherCommandLineIsRefused) {
+  sign(team, entitlements({team + "." + hostId}));
+  expectUnavailable({});
+  expectUnavailable({"container"});
+  expectUnavailable({"container", hostId, "extra"});
+  expectUnavailable({"Container", hostId});
+  expectUnavailable({"container", hostId + ".share"});
+  expectUnavailable({"container", ""});
+  EXPECT_FALSE(fs::exists(dataHome));
+}
+
+TEST_F(BridgeProgramTest, TheTeamMustBeTenUpperCaseLettersOrDigits) {
+  for (const std::string badTeam : {"ABCDE1234", "ABCDE123456", "ABCDe12345", "ABCDE 1234", ""}) {
+    sign(badTeam, entitlements({badTeam + "." + hostId}));
+    expectUnavailable({"container", hostId});
+  }
+  EXPECT_FALSE(fs::exists(dataHome));
+}
+
+TEST_F(BridgeProgramTest, TheEntitlementsMustGrantExactlyTheOneGroup) {
+  const std::string group = team + "." + hostId;
+  for (const std::string& entitled :
+       {entitlements({group, team + ".other"}), entitlements({team + ".other", group}), entitlements({}),
+        entitlements({team + ".other"}), std::string("<plist version=\"1.0\"><dict/></plist>"),
+        "<plist version=\"1.0\"><dict><key>com.apple.security.application-groups</key><string>" + group +
+            "</string></dict></plist>"}) {
+    sign(team, entitled);
+    expectUnavailable({"container", hostId});
+  }
+  EXPECT_FALSE(fs::exists(dataHome));
+}
+
+TEST_F(BridgeProgramTest, AnUnsignedProgramIsRefused) {
+  ASSERT_EQ(runProgram({"/usr/bin/objcopy", "--remove-section", ".plumo_codesign", program.string()}).exitStatus, 0);
+  expectUnavailable({"container", hostId});
+}
+
+TEST_F(BridgeProgramTest, AContainerThatCannotBeCreatedIsRefused) {
+  sign(team, entitlements({team + "." + hostId}));
+  fs::create_directories(dataHome);
+  writeFile(dataHome / "group-containers", "a file where a folder belongs");
+  expectUnavailable({"container", hostId});
+
+  fs::remove(dataHome / "group-containers");
+  fs::create_directories(containerOf(hostId).parent_path());
+  writeFile(containerOf(hostId), "the container itself is a file");
+  expectUnavailable({"container", hostId});
+}
+
+}  // namespace
+}  // namespace plumo

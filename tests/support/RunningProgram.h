@@ -1,0 +1,88 @@
+#pragma once
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "Files.h"
+#include "TemporaryDirectory.h"
+
+namespace plumo::testing {
+
+struct ProgramResult {
+  int exitStatus = -1;  // 128 + the signal for a program a signal ended
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// A real program started with its own environment changes and standard
+// input, its output captured in files (no pipe can fill up and block it).
+class RunningProgram {
+ public:
+  RunningProgram(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {},
+                 const std::string& standardInput = "") {
+    writeFile(files_ / "in", standardInput);
+    pid_ = ::fork();
+    if (pid_ == 0) becomeProgram(arguments, environment);
+  }
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+  ~RunningProgram() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void signal(int number) const { ::kill(pid_, number); }
+  std::string standardErrorSoFar() const { return readFile(files_ / "err"); }
+
+  ProgramResult wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    ProgramResult result;
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.standardOutput = readFile(files_ / "out");
+    result.standardError = readFile(files_ / "err");
+    return result;
+  }
+
+ private:
+  [[noreturn]] void becomeProgram(const std::vector<std::string>& arguments,
+                                  const std::map<std::string, std::string>& environment) {
+    redirect(files_ / "in", O_RDONLY, STDIN_FILENO);
+    redirect(files_ / "out", O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+    redirect(files_ / "err", O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
+    for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+
+  static void redirect(const std::filesystem::path& file, int flags, int target) {
+    const int descriptor = ::open(file.c_str(), flags, 0600);
+    ::dup2(descriptor, target);
+    ::close(descriptor);
+  }
+
+  TemporaryDirectory files_;
+  pid_t pid_ = -1;
+};
+
+inline ProgramResult runProgram(const std::vector<std::string>& arguments,
+                                const std::map<std::string, std::string>& environment = {},
+                                const std::string& standardInput = "") {
+  return RunningProgram(arguments, environment, standardInput).wait();
+}
+
+}  // namespace plumo::testing
