@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps build test test-ci test-asan bench fuzz clean
+.PHONY: all deps build demo test test-ci test-asan bench fuzz clean
 
 all: build
 
@@ -9,6 +9,9 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default
+
+demo: build
+	scripts/demo
 
 test: deps test-ci test-asan
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ExtensionItem.h"
+
+namespace plumo {
+
+// plumo-share [--text TEXT] [--type TYPE] [--bundle DIR] [--no-ui] [ITEM ...]
+struct CommandLine {
+  // A command line that names nothing that can be shared; nothing is staged.
+  struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+  };
+
+  static constexpr const char* usage =
+      "usage: plumo-share [--text TEXT] [--type TYPE] [--bundle DIR] [--no-ui] [ITEM ...]\n"
+      "Shares files, folders, web links (http, https) and standard input (-) with Plumo.\n"
+      "  --text TEXT    a message to go with the share\n"
+      "  --type TYPE    the type of standard input: a type identifier or a MIME type\n"
+      "                 (default public.plain-text)\n"
+      "  --bundle DIR   read Info.plist and the translations from DIR\n"
+      "  --no-ui        show no window, even when a display is available\n";
+
+  // Throws UsageError.
+  static CommandLine parse(const std::vector<std::string>& arguments);
+
+  // One extension item with an attachment per ITEM, in order. Throws UsageError
+  // for a path that does not exist, a malformed or unsupported URL, an unknown type.
+  ExtensionItem extensionItem() const;
+
+  std::optional<std::string> text;
+  std::string type = "public.plain-text";
+  std::optional<std::filesystem::path> bundle;
+  bool noUi = false;
+  bool help = false;
+  std::vector<std::string> items;
+};
+
+}  // namespace plumo

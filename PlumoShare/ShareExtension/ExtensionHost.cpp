@@ -1,0 +1,68 @@
+#include "ExtensionHost.h"
+
+#include <csignal>
+#include <cstdio>
+#include <glib-unix.h>
+
+#include "MainThread.h"
+
+namespace plumo {
+
+using Phase = ShareViewController::Phase;
+
+ExtensionHost::ExtensionHost(std::vector<ExtensionItem> items)
+    : items_(std::move(items)), loop_(g_main_loop_new(nullptr, FALSE)) {}
+
+ExtensionHost::~ExtensionHost() { g_main_loop_unref(loop_); }
+
+void ExtensionHost::completeRequest() { end(handedOff); }
+
+// A dismiss keeps what already happened: a failure, or a share that no application opened.
+void ExtensionHost::cancelRequest(std::error_code) {
+  switch (phase_) {
+    case Phase::failed:
+      return end(importFailed);
+    case Phase::published:
+    case Phase::handOffFailed:
+      return end(notOpened);
+    default:
+      return end(dismissed);
+  }
+}
+
+void ExtensionHost::end(int status) {
+  exitStatus_ = status;
+  g_main_loop_quit(loop_);
+}
+
+int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller) {
+  observe(*controller);
+  const auto pressDismiss = +[](gpointer button) -> gboolean {
+    static_cast<Button*>(button)->performClick();
+    return G_SOURCE_CONTINUE;
+  };
+  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
+  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
+  MainThread::post([controller] { controller->viewDidAppear(); });
+  g_main_loop_run(loop_);
+  g_source_remove(interrupt);
+  g_source_remove(terminate);
+  return exitStatus_;
+}
+
+void ExtensionHost::observe(ShareViewController& controller) {
+  controller.status->setObserver([](const std::string& text) { std::fprintf(stderr, "plumo-share: %s\n", text.c_str()); });
+  controller.setPhaseObserver([this, &controller](Phase phase) {
+    phase_ = phase;
+    if (phase == Phase::published) {
+      const auto share = controller.staged()->root() / "inbox" / controller.staged()->id();
+      std::printf("%s\n", share.c_str());
+      std::fflush(stdout);
+    }
+    if (phase == Phase::failed || phase == Phase::handOffFailed) {
+      MainThread::post([button = controller.confirm] { button->performClick(); });
+    }
+  });
+}
+
+}  // namespace plumo

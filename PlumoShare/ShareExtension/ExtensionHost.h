@@ -1,0 +1,42 @@
+#pragma once
+
+#include <glib.h>
+#include <memory>
+#include <vector>
+
+#include "ExtensionContext.h"
+#include "ShareViewController.h"
+
+namespace plumo {
+
+// Runs one share request in this process: hands the controller its input
+// items, runs the main loop until the request ends, and tells how it ended.
+// Without a window the status text goes to standard error, and a failure
+// ends the request as if the user had dismissed the card.
+class ExtensionHost : public ExtensionContext {
+ public:
+  enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
+
+  explicit ExtensionHost(std::vector<ExtensionItem> items);
+  ~ExtensionHost() override;
+  ExtensionHost(const ExtensionHost&) = delete;
+  ExtensionHost& operator=(const ExtensionHost&) = delete;
+
+  const std::vector<ExtensionItem>& inputItems() const override { return items_; }
+  void completeRequest() override;
+  void cancelRequest(std::error_code error) override;
+
+  // SIGINT and SIGTERM press the dismiss button.
+  int run(const std::shared_ptr<ShareViewController>& controller);
+
+ private:
+  void observe(ShareViewController& controller);
+  void end(int status);
+
+  std::vector<ExtensionItem> items_;
+  GMainLoop* loop_;
+  int exitStatus_ = dismissed;
+  ShareViewController::Phase phase_ = ShareViewController::Phase::created;
+};
+
+}  // namespace plumo

@@ -1,0 +1,56 @@
+#include "FileItemProvider.h"
+
+#include <fstream>
+#include <gio/gio.h>
+#include <iterator>
+#include <memory>
+
+#include "ErrorDomain.h"
+#include "ShareImportRules.h"
+#include "UTType.h"
+
+namespace plumo {
+
+FileItemProvider::FileItemProvider(std::filesystem::path path, std::string typeIdentifier)
+    : path_(std::move(path)), typeIdentifier_(std::move(typeIdentifier)) {}
+
+std::string FileItemProvider::typeOf(const std::filesystem::path& path) {
+  if (std::filesystem::is_directory(path)) return std::string(UTType::folder.identifier());
+  const std::unique_ptr<GFile, decltype(&g_object_unref)> file(g_file_new_for_path(path.c_str()), &g_object_unref);
+  const std::unique_ptr<GFileInfo, decltype(&g_object_unref)> info(
+      g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE, nullptr, nullptr),
+      &g_object_unref);
+  const char* contentType = info ? g_file_info_get_content_type(info.get()) : nullptr;
+  const std::unique_ptr<gchar, decltype(&g_free)> mimeType(
+      contentType ? g_content_type_get_mime_type(contentType) : nullptr, &g_free);
+  const auto type = mimeType ? UTType::withMimeType(mimeType.get()) : std::nullopt;
+  return std::string(type ? type->identifier() : UTType::data.identifier());
+}
+
+std::vector<std::string> FileItemProvider::registeredTypeIdentifiers() const {
+  return {typeIdentifier_, std::string(UTType::fileURL.identifier())};
+}
+
+std::optional<std::string> FileItemProvider::suggestedName() const { return path_.filename().string(); }
+
+void FileItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
+  answerOnOwnThread([url = Url::fileUrl(path_), completion = std::move(completion)] { completion(url, {}); });
+}
+
+// Reads at most one byte past the file limit: enough for the collector to refuse a larger file.
+void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
+  answerOnOwnThread([path = path_, completion = std::move(completion)] {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) return completion(std::nullopt, posixError(EACCES));
+    Data data(static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
+    stream.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<std::size_t>(stream.gcount()));
+    completion(std::move(data), {});
+  });
+}
+
+void FileItemProvider::loadItem(const std::string&, ItemCompletion completion) {
+  answerOnOwnThread([url = Url::fileUrl(path_), completion = std::move(completion)] { completion(url, {}); });
+}
+
+}  // namespace plumo

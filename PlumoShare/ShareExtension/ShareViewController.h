@@ -1,0 +1,85 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "Button.h"
+#include "ExtensionContext.h"
+#include "Image.h"
+#include "InfoDictionary.h"
+#include "Label.h"
+#include "Logger.h"
+#include "SharePayload.h"
+#include "ShareStagingStore.h"
+#include "Workspace.h"
+
+namespace plumo {
+
+// Drives one share request on the main thread: from the card's first
+// appearance through staging, collecting and publishing the share to waking
+// the host application, and the card's one button, which dismisses it.
+class ShareViewController : public std::enable_shared_from_this<ShareViewController> {
+ public:
+  struct Size {
+    double width;
+    double height;
+  };
+  static constexpr Size cardSize{236, 124};
+
+  // Where the request stands, for the host that shows it.
+  enum class Phase { created, importing, published, handedOff, failed, handOffFailed };
+
+  // `bundle` holds Info.plist; `context` is absent when no extension host runs the controller.
+  ShareViewController(std::filesystem::path bundle, ExtensionContext* context, Workspace& workspace);
+  ShareViewController(const ShareViewController&) = delete;
+  ShareViewController& operator=(const ShareViewController&) = delete;
+
+  const std::shared_ptr<Label> status = Label::labelWithString("");
+  const std::shared_ptr<Button> confirm = std::make_shared<Button>();
+
+  // Read from Info.plist on every use.
+  std::string group() const;
+  std::string scheme() const;
+  std::string hostBundleId() const;
+
+  void viewDidAppear();
+
+  Phase phase() const { return phase_; }
+  void setPhaseObserver(std::function<void(Phase)> observer) { phaseObserver_ = std::move(observer); }
+  const std::shared_ptr<ShareStagingStore>& staged() const { return staged_; }
+
+ private:
+  struct ImportTask {
+    std::stop_source cancellation;
+    std::jthread collection;
+  };
+
+  void startImport();
+  void runImport();
+  void collect(std::vector<ExtensionItem> items);
+  void finishImport(std::optional<SharePayload> payload, std::exception_ptr failure);
+  void failImport(const std::string& stage, const std::exception_ptr& failure);
+  void cancelShare();
+  void openPlumo(const std::string& shareId);
+  std::optional<Image> hostAppIcon() const;
+  void enter(Phase phase);
+  bool cancelled() const { return task_ && task_->cancellation.stop_requested(); }
+
+  std::unique_ptr<ImportTask> task_;
+  bool started_ = false;
+  std::shared_ptr<ShareStagingStore> staged_;
+  const Logger logger_{PLUMO_HOST_BUNDLE_ID ".share", "import"};
+
+  InfoDictionary info_;
+  ExtensionContext* context_;
+  Workspace& workspace_;
+  Phase phase_ = Phase::created;
+  std::function<void(Phase)> phaseObserver_;
+};
+
+}  // namespace plumo

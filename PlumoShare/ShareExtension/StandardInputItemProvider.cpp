@@ -1,0 +1,83 @@
+#include "StandardInputItemProvider.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+#include "DurableFiles.h"
+#include "ErrorDomain.h"
+#include "ShareImportRules.h"
+#include "UTType.h"
+#include "Utf8.h"
+
+namespace plumo {
+
+namespace {
+
+// A private folder for the temporary file, so that its name can be the type's own.
+std::filesystem::path makePrivateFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "plumo-share-stdin-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throwPosixError(errno);
+  return pattern;
+}
+
+}  // namespace
+
+StandardInputItemProvider::StandardInputItemProvider(std::string typeIdentifier)
+    : typeIdentifier_(std::move(typeIdentifier)) {}
+
+const StandardInputItemProvider::Input& StandardInputItemProvider::readOnce(Input& input) {
+  std::call_once(input.read, [&input] {
+    const std::size_t limit = static_cast<std::size_t>(ShareImportRules::fileLimit) + 1;
+    input.bytes.resize(limit);
+    std::size_t used = 0;
+    while (used < limit) {
+      const ssize_t count = ::read(STDIN_FILENO, input.bytes.data() + used, limit - used);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) input.error = posixError(errno);
+      if (count <= 0) break;
+      used += static_cast<std::size_t>(count);
+    }
+    input.bytes.resize(used);
+  });
+  return input;
+}
+
+void StandardInputItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
+  answerOnOwnThread([input = input_, type = typeIdentifier_, completion = std::move(completion)] {
+    const Input& read = readOnce(*input);
+    if (read.error) return completion(std::nullopt, read.error);
+    const auto declared = UTType::withIdentifier(type);
+    const std::string name = "stdin." + (declared ? declared->preferredFilenameExtension() : std::nullopt).value_or("bin");
+    try {
+      const auto folder = makePrivateFolder();
+      writeNewFile(folder / name, std::string_view(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size()));
+      completion(Url::fileUrl(folder / name), {});
+      std::filesystem::remove_all(folder);
+    } catch (const std::system_error& error) {
+      completion(std::nullopt, error.code());
+    }
+  });
+}
+
+void StandardInputItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
+  answerOnOwnThread([input = input_, completion = std::move(completion)] {
+    const Input& read = readOnce(*input);
+    if (read.error) return completion(std::nullopt, read.error);
+    completion(read.bytes, {});
+  });
+}
+
+void StandardInputItemProvider::loadItem(const std::string&, ItemCompletion completion) {
+  answerOnOwnThread([input = input_, type = typeIdentifier_, completion = std::move(completion)] {
+    const Input& read = readOnce(*input);
+    if (read.error) return completion(std::nullopt, read.error);
+    std::string text(read.bytes.begin(), read.bytes.end());
+    if (UTType::identifierConformsTo(type, UTType::text) && Utf8::isValid(text)) return completion(std::move(text), {});
+    completion(read.bytes, {});
+  });
+}
+
+}  // namespace plumo

@@ -1,0 +1,19 @@
+#include "WebLinkItemProvider.h"
+
+namespace plumo {
+
+void WebLinkItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
+  answerOnOwnThread([completion = std::move(completion)] { completion(std::nullopt, {}); });
+}
+
+void WebLinkItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
+  answerOnOwnThread([text = link_.absoluteString(), completion = std::move(completion)] {
+    completion(Data(text.begin(), text.end()), {});
+  });
+}
+
+void WebLinkItemProvider::loadItem(const std::string&, ItemCompletion completion) {
+  answerOnOwnThread([link = link_, completion = std::move(completion)] { completion(link, {}); });
+}
+
+}  // namespace plumo

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace plumo {
+
+// The extension's localized texts: gettext catalogs of the text domain
+// "plumo-share" under <bundle>/locale, in the user's language, then English.
+struct Localization {
+  static constexpr const char* textDomain = "plumo-share";
+
+  // Once per process, before the first text is looked up.
+  static void setUp(const std::filesystem::path& bundle);
+  // The text for `key`; the key itself when no catalog has it.
+  static std::string text(const std::string& key);
+};
+
+}  // namespace plumo

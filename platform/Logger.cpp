@@ -1,0 +1,54 @@
+#include "Logger.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <glib.h>
+
+namespace plumo {
+
+namespace {
+
+constexpr const char* subsystemField = "PLUMO_SUBSYSTEM";
+constexpr const char* categoryField = "PLUMO_CATEGORY";
+
+const char* fieldValue(const GLogField* fields, gsize count, const char* key) {
+  for (gsize index = 0; index < count; ++index) {
+    if (std::strcmp(fields[index].key, key) == 0) return static_cast<const char*>(fields[index].value);
+  }
+  return "";
+}
+
+GLogWriterOutput writeLine(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {
+  if (g_log_writer_is_journald(fileno(stderr)) &&
+      g_log_writer_journald(level, fields, count, nullptr) == G_LOG_WRITER_HANDLED) {
+    return G_LOG_WRITER_HANDLED;
+  }
+  if (g_log_writer_default_would_drop(level, fieldValue(fields, count, "GLIB_DOMAIN"))) return G_LOG_WRITER_HANDLED;
+  std::fprintf(stderr, "%s %s: %s\n", fieldValue(fields, count, subsystemField),
+               fieldValue(fields, count, categoryField), fieldValue(fields, count, "MESSAGE"));
+  return G_LOG_WRITER_HANDLED;
+}
+
+}  // namespace
+
+void Logger::info(const std::string& message) const { write(false, message); }
+
+void Logger::error(const std::string& message) const { write(true, message); }
+
+// GLib's ERROR level aborts the process: errors go out as CRITICAL with the journal's error priority.
+void Logger::write(bool isError, const std::string& message) const {
+  const GLogField fields[] = {
+      {"MESSAGE", message.c_str(), -1},
+      {"PRIORITY", isError ? "3" : "6", -1},
+      {"GLIB_DOMAIN", subsystem_.c_str(), -1},
+      {"SYSLOG_IDENTIFIER", program_invocation_short_name, -1},
+      {subsystemField, subsystem_.c_str(), -1},
+      {categoryField, category_.c_str(), -1},
+  };
+  g_log_structured_array(isError ? G_LOG_LEVEL_CRITICAL : G_LOG_LEVEL_INFO, fields, G_N_ELEMENTS(fields));
+}
+
+void Logger::installWriter() { g_log_set_writer_func(writeLine, nullptr, nullptr); }
+
+}  // namespace plumo

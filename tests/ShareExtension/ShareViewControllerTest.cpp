@@ -1,0 +1,311 @@
+#include "ShareViewController.h"
+
+#include <chrono>
+#include <glib.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <mutex>
+
+#include "ErrorDomain.h"
+#include "Files.h"
+#include "Localization.h"
+#include "TemporaryDirectory.h"
+#include "TestItemProvider.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace plumo {
+namespace {
+
+using testing::TestItemProvider;
+using testing::writeFile;
+using Phase = ShareViewController::Phase;
+
+// Every log line of the process, as "<level> <subsystem>/<category>: <message>".
+class CapturedLog {
+ public:
+  static CapturedLog& shared() {
+    static CapturedLog log;
+    return log;
+  }
+  std::vector<std::string> take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(lines_, {});
+  }
+
+ private:
+  CapturedLog() { g_log_set_writer_func(&CapturedLog::write, this, nullptr); }
+  static GLogWriterOutput write(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer self) {
+    std::string message, subsystem, category, priority;
+    for (gsize index = 0; index < count; ++index) {
+      const std::string key = fields[index].key;
+      const char* value = static_cast<const char*>(fields[index].value);
+      if (key == "MESSAGE") message = value;
+      if (key == "PLUMO_SUBSYSTEM") subsystem = value;
+      if (key == "PLUMO_CATEGORY") category = value;
+      if (key == "PRIORITY") priority = value;
+    }
+    const std::string levelName = (level & G_LOG_LEVEL_INFO) && priority == "6" ? "info" : priority == "3" ? "error" : "?";
+    auto* log = static_cast<CapturedLog*>(self);
+    std::lock_guard lock(log->mutex_);
+    log->lines_.push_back(levelName + " " + subsystem + "/" + category + ": " + message);
+    return G_LOG_WRITER_HANDLED;
+  }
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+class RecordingContext : public ExtensionContext {
+ public:
+  std::vector<ExtensionItem> items;
+  int completions = 0;
+  std::vector<std::error_code> cancellations;
+  const std::vector<ExtensionItem>& inputItems() const override { return items; }
+  void completeRequest() override { ++completions; }
+  void cancelRequest(std::error_code error) override { cancellations.push_back(error); }
+};
+
+class RecordingWorkspace : public Workspace {
+ public:
+  bool opens = true;
+  std::vector<std::string> opened;
+  bool openUrl(const std::string& url) override {
+    opened.push_back(url);
+    return opens;
+  }
+  std::optional<Image> applicationIcon(const std::string&) override { return std::nullopt; }
+};
+
+const std::string subsystem = std::string(PLUMO_HOST_BUNDLE_ID) + ".share/import";
+constexpr const char* group = "ABCDE12345.com.example.plumo";
+
+class ShareViewControllerTest : public ::testing::Test {
+ protected:
+  testing::TemporaryDirectory temporary;
+  fs::path bundle = temporary / "bundle";
+  fs::path root = temporary / "data" / "group-containers" / group / "PlumoShare";
+  RecordingContext context;
+  RecordingWorkspace workspace;
+
+  void SetUp() override {
+    Localization::setUp(PLUMO_BUNDLE_DIR);
+    CapturedLog::shared().take();
+    ::setenv("XDG_DATA_HOME", (temporary / "data").c_str(), 1);
+    fs::create_directories(bundle);
+    writeInfo({{"PlumoAppGroup", group}});
+  }
+
+  void writeInfo(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string xml = "<plist version=\"1.0\"><dict>";
+    for (const auto& [key, value] : entries) xml += "<key>" + key + "</key><string>" + value + "</string>";
+    writeFile(bundle / "Info.plist", xml + "</dict></plist>");
+  }
+
+  std::shared_ptr<ShareViewController> controller() {
+    return std::make_shared<ShareViewController>(bundle, &context, workspace);
+  }
+
+  // Turns the main loop until `done` holds; false after five seconds.
+  static bool runUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+
+  // Turns the main loop for a while, for what must not happen.
+  static void settle() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < end) {
+      if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  static bool runUntilPhase(const ShareViewController& shown, Phase phase) {
+    return runUntil([&] { return shown.phase() == phase; });
+  }
+
+  std::shared_ptr<TestItemProvider> text(const std::string& value) {
+    auto provider = std::make_shared<TestItemProvider>(std::vector<std::string>{"public.plain-text"});
+    provider->item = value;
+    return provider;
+  }
+
+  std::size_t stagingFolders() const {
+    return fs::exists(root / "staging") ? testing::countEntries(root / "staging") : 0;
+  }
+};
+
+ExtensionItem itemWith(std::optional<std::vector<std::shared_ptr<ItemProvider>>> attachments,
+                       std::optional<std::string> contentText = std::nullopt) {
+  ExtensionItem item;
+  if (contentText) item.attributedContentText = AttributedString{*contentText};
+  item.attachments = std::move(attachments);
+  return item;
+}
+
+TEST_F(ShareViewControllerTest, APublishedShareWakesTheHostWithItsId) {
+  context.items = {itemWith({{text("hello")}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handedOff));
+
+  const std::string id = shown->staged()->id();
+  EXPECT_THAT(workspace.opened, ElementsAre("plumo://bot-share?id=" + id)) << "the default scheme";
+  EXPECT_EQ(context.completions, 1);
+  EXPECT_TRUE(fs::exists(root / "inbox" / id / "payload.json"));
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing")) << "unchanged on success";
+  EXPECT_THAT(CapturedLog::shared().take(),
+              ElementsAre("info " + subsystem + ": collect start itemCount=1 providerCount=1",
+                          "info " + subsystem + ": publish complete attachmentCount=0"));
+}
+
+TEST_F(ShareViewControllerTest, TheConfiguredSchemeIsUsedByteForByte) {
+  writeInfo({{"PlumoAppGroup", group}, {"PlumoScheme", "plumo-dev"}});
+  context.items = {itemWith({{text("hello")}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handedOff));
+  EXPECT_THAT(workspace.opened, ElementsAre("plumo-dev://bot-share?id=" + shown->staged()->id()));
+}
+
+TEST_F(ShareViewControllerTest, WithoutAGroupTheImportFailsBeforeStagingAnything) {
+  writeInfo({{"PlumoScheme", "plumo"}});
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::failed));
+
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("error.unavailable"));
+  EXPECT_THAT(CapturedLog::shared().take(),
+              ElementsAre("error " + subsystem +
+                          ": import failed stage=container category=unavailable "
+                          "domain=PlumoShare.ShareImportFailure code=0"));
+  EXPECT_FALSE(fs::exists(temporary / "data" / "group-containers"));
+  EXPECT_EQ(context.completions, 0);
+  EXPECT_THAT(context.cancellations, IsEmpty()) << "the card stays open until dismissed";
+}
+
+TEST_F(ShareViewControllerTest, TheStartLineCountsItemsAndAttachments) {
+  context.items = {itemWith({{text("a"), text("b"), text("c")}}), itemWith({{}}), itemWith(std::nullopt)};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handedOff));
+  EXPECT_EQ(CapturedLog::shared().take().front(), "info " + subsystem + ": collect start itemCount=3 providerCount=3");
+}
+
+TEST_F(ShareViewControllerTest, TheCompletionLineCountsStagedFilesOnly) {
+  fs::create_directories(temporary / "one");
+  fs::create_directories(temporary / "two");
+  writeFile(temporary / "file.txt", "x");
+  std::vector<std::shared_ptr<ItemProvider>> attachments;
+  for (const char* name : {"one", "two"}) {
+    auto folder = std::make_shared<TestItemProvider>(std::vector<std::string>{"public.folder"});
+    folder->item = Url::fileUrl(temporary / name);
+    attachments.push_back(folder);
+  }
+  auto file = std::make_shared<TestItemProvider>(std::vector<std::string>{"public.file-url"});
+  file->item = Url::fileUrl(temporary / "file.txt");
+  attachments.push_back(file);
+  attachments.push_back(text("a text"));
+  context.items = {itemWith(attachments)};
+
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handedOff));
+  EXPECT_EQ(CapturedLog::shared().take().back(), "info " + subsystem + ": publish complete attachmentCount=1");
+}
+
+TEST_F(ShareViewControllerTest, AFailureIsLoggedWithItsStageAndTheStagingFolderRemoved) {
+  std::vector<std::shared_ptr<ItemProvider>> tooMany;
+  for (int index = 0; index < 33; ++index) tooMany.push_back(text("t"));
+  context.items = {itemWith(tooMany)};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::failed));
+
+  EXPECT_EQ(CapturedLog::shared().take().back(),
+            "error " + subsystem +
+                ": import failed stage=provider category=tooLarge domain=PlumoShare.ShareImportFailure code=3");
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("error.tooLarge"));
+  EXPECT_EQ(stagingFolders(), 0u);
+
+  shown->confirm->performClick();
+  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
+}
+
+TEST_F(ShareViewControllerTest, AFullQueueFailsAtThePublishStage) {
+  for (int index = 0; index < 50; ++index) {
+    char name[37];
+    std::snprintf(name, sizeof name, "%08d-0000-4000-8000-000000000000", index);
+    fs::create_directories(root / "inbox" / name);
+    writeFile(root / "inbox" / name / "payload.json", "{}");
+  }
+  context.items = {itemWith({{text("late")}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::failed));
+  EXPECT_EQ(CapturedLog::shared().take().back(),
+            "error " + subsystem +
+                ": import failed stage=publish category=queueFull domain=PlumoShare.ShareImportFailure code=4");
+  EXPECT_EQ(stagingFolders(), 0u);
+}
+
+TEST_F(ShareViewControllerTest, AHostThatDoesNotOpenLeavesTheShareInTheInbox) {
+  workspace.opens = false;
+  context.items = {itemWith({{text("hello")}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handOffFailed));
+
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("openPlumo"));
+  const auto lines = CapturedLog::shared().take();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "error " + subsystem + ": import failed stage=wake category=launchFailed"), 1);
+  EXPECT_EQ(context.completions, 0);
+
+  shown->confirm->performClick();
+  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
+  EXPECT_TRUE(fs::exists(root / "inbox" / shown->staged()->id() / "payload.json"));
+}
+
+TEST_F(ShareViewControllerTest, DismissDuringACollectionCancelsEverythingQuietly) {
+  auto slow = text("never delivered");
+  slow->answer = TestItemProvider::Answer::never;
+  context.items = {itemWith({{slow}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntil([&] { return !slow->requests().empty(); }));
+  const std::string stagingFolder = shown->staged()->folder();
+  CapturedLog::shared().take();
+
+  shown->confirm->performClick();
+  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
+  EXPECT_FALSE(fs::exists(stagingFolder));
+
+  // The collection ends once it sees the cancellation; nothing follows it.
+  settle();
+  EXPECT_FALSE(fs::exists(root / "inbox"));
+  EXPECT_THAT(workspace.opened, IsEmpty());
+  EXPECT_THAT(CapturedLog::shared().take(), IsEmpty());
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
+  EXPECT_EQ(shown->phase(), Phase::importing);
+}
+
+TEST_F(ShareViewControllerTest, ASecondAppearanceStartsNothing) {
+  context.items = {itemWith({{text("once")}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handedOff));
+  shown->viewDidAppear();
+  settle();
+  EXPECT_EQ(workspace.opened.size(), 1u);
+  EXPECT_EQ(testing::countEntries(root / "inbox"), 2u) << "one share and the lock file";
+}
+
+}  // namespace
+}  // namespace plumo
