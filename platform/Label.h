@@ -4,15 +4,17 @@
 #include <memory>
 #include <string>
 
+#include "Color.h"
+#include "View.h"
+
 namespace plumo {
 
 // A one-line text that the user reads but cannot edit or select. Whoever
 // shows it (a window, or the terminal without one) observes its changes.
-class Label {
+class Label : public View {
  public:
   enum class Alignment { natural, center };
   enum class LineBreakMode { wordWrapping, truncatingTail };
-  enum class Color { label, secondaryLabel, tertiaryLabel };
 
   static std::shared_ptr<Label> labelWithString(std::string text) {
     auto label = std::make_shared<Label>();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <glib-unix.h>
 
+#include "Localization.h"
 #include "MainThread.h"
 
 namespace plumo {
@@ -35,31 +36,53 @@ void ExtensionHost::end(int status) {
   g_main_loop_quit(loop_);
 }
 
-int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller) {
-  observe(*controller);
+int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, bool windowed) {
+  controller->loadView();
+  observePhases(*controller, windowed);
+  if (windowed) {
+    showCard(controller);
+  } else {
+    reportOnTerminal(*controller);
+    MainThread::post([controller] { controller->viewDidAppear(); });
+  }
   const auto pressDismiss = +[](gpointer button) -> gboolean {
     static_cast<Button*>(button)->performClick();
     return G_SOURCE_CONTINUE;
   };
   const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
   const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
-  MainThread::post([controller] { controller->viewDidAppear(); });
   g_main_loop_run(loop_);
   g_source_remove(interrupt);
   g_source_remove(terminate);
   return exitStatus_;
 }
 
-void ExtensionHost::observe(ShareViewController& controller) {
+// The card appears; the import starts once it is on the screen.
+void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller) {
+  realization_ = std::make_unique<GtkViewRealization>(controller->view());
+  GtkWindow* window = realization_->window(Localization::text("title"), controller->confirm);
+  g_signal_connect_data(window, "map", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                          (*static_cast<std::shared_ptr<ShareViewController>*>(data))->viewDidAppear();
+                        }),
+                        new std::shared_ptr<ShareViewController>(controller),
+                        +[](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<ShareViewController>*>(data); },
+                        GConnectFlags(0));
+  gtk_window_present(window);
+}
+
+void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
   controller.status->setObserver([](const std::string& text) { std::fprintf(stderr, "plumo-share: %s\n", text.c_str()); });
-  controller.setPhaseObserver([this, &controller](Phase phase) {
+}
+
+void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {
+  controller.setPhaseObserver([this, &controller, windowed](Phase phase) {
     phase_ = phase;
     if (phase == Phase::published) {
       const auto share = controller.staged()->root() / "inbox" / controller.staged()->id();
       std::printf("%s\n", share.c_str());
       std::fflush(stdout);
     }
-    if (phase == Phase::failed || phase == Phase::handOffFailed) {
+    if (!windowed && (phase == Phase::failed || phase == Phase::handOffFailed)) {
       MainThread::post([button = controller.confirm] { button->performClick(); });
     }
   });

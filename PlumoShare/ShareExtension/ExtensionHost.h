@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "ExtensionContext.h"
+#include "GtkViewRealization.h"
 #include "ShareViewController.h"
 
 namespace plumo {
 
 // Runs one share request in this process: hands the controller its input
-// items, runs the main loop until the request ends, and tells how it ended.
-// Without a window the status text goes to standard error, and a failure
-// ends the request as if the user had dismissed the card.
+// items, shows its card, runs the main loop until the request ends, and tells
+// how it ended. Without a window the status text goes to standard error, and
+// a failure ends the request as if the user had dismissed the card.
 class ExtensionHost : public ExtensionContext {
  public:
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
@@ -26,15 +27,18 @@ class ExtensionHost : public ExtensionContext {
   void completeRequest() override;
   void cancelRequest(std::error_code error) override;
 
-  // SIGINT and SIGTERM press the dismiss button.
-  int run(const std::shared_ptr<ShareViewController>& controller);
+  // SIGINT and SIGTERM press the dismiss button. `windowed`: GTK has a display.
+  int run(const std::shared_ptr<ShareViewController>& controller, bool windowed);
 
  private:
-  void observe(ShareViewController& controller);
+  void showCard(const std::shared_ptr<ShareViewController>& controller);
+  void reportOnTerminal(ShareViewController& controller);
+  void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
 
   std::vector<ExtensionItem> items_;
   GMainLoop* loop_;
+  std::unique_ptr<GtkViewRealization> realization_;
   int exitStatus_ = dismissed;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };

@@ -10,6 +10,9 @@
 #include "MainThread.h"
 #include "ShareImportFailure.h"
 #include "SharePayloadCollector.h"
+#include "StackView.h"
+#include "SymbolImage.h"
+#include "UTType.h"
 #include "Url.h"
 
 namespace plumo {
@@ -27,6 +30,37 @@ std::string formatted(const char* format, Arguments... arguments) {
   return line;
 }
 
+using Attribute = LayoutConstraint::Attribute;
+
+// The kinds of content, most specific first, each with its symbol.
+const std::vector<std::pair<std::vector<UTType>, const char*>>& contentSymbols() {
+  static const std::vector<std::pair<std::vector<UTType>, const char*>> rows = {
+      {{UTType::folder}, "folder"},
+      {{UTType::image}, "photo"},
+      {{UTType::movie, UTType::video}, "film"},
+      {{UTType::audio}, "waveform"},
+      {{UTType::spreadsheet}, "tablecells"},
+      {{UTType::presentation}, "rectangle.on.rectangle"},
+      {{UTType::pdf}, "doc.richtext"},
+      {{UTType::archive}, "doc.zipper"},
+      {{UTType::url}, "link"},
+      {{UTType::plainText, UTType::text}, "text.alignleft"},
+      {{UTType::data}, "doc"},
+  };
+  return rows;
+}
+
+std::optional<const char*> contentSymbolName(const std::string& identifier) {
+  const auto type = UTType::withIdentifier(identifier);
+  if (!type) return std::nullopt;
+  for (const auto& [types, name] : contentSymbols()) {
+    for (const auto& kind : types) {
+      if (type->conformsTo(kind)) return name;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 ShareViewController::ShareViewController(std::filesystem::path bundle, ExtensionContext* context,
@@ -41,6 +75,84 @@ std::string ShareViewController::scheme() const { return info_.string("PlumoSche
 
 std::string ShareViewController::hostBundleId() const {
   return info_.string("PlumoHostBundleId").value_or(PLUMO_HOST_BUNDLE_ID);
+}
+
+void ShareViewController::loadView() {
+  view_ = std::make_shared<View>(View::Rect{0, 0, cardSize.width, cardSize.height});
+
+  status->setStringValue(text("preparing"));
+  status->alignment = Label::Alignment::center;
+  status->textColor = Color::secondaryLabel;
+  status->lineBreakMode = Label::LineBreakMode::truncatingTail;
+
+  const auto source = iconView(sourceSymbol());
+  source->accessibilityLabel = text("accessibility.content");
+  const auto arrow = arrowView();
+  arrow->accessibilityLabel = text("accessibility.arrow");
+  const auto host = iconView(hostAppIcon());
+  host->accessibilityLabel = text("accessibility.destination");
+  const auto row = std::make_shared<StackView>(std::vector<std::shared_ptr<View>>{source, arrow, host},
+                                               StackView::Orientation::horizontal);
+  row->alignment = StackView::Alignment::centerY;
+  row->spacing = 10;
+
+  confirm->title = text("dismiss");
+  confirm->bezelStyle = Button::BezelStyle::rounded;
+  confirm->translatesAutoresizingMaskIntoConstraints = false;
+
+  const auto column =
+      std::make_shared<StackView>(std::vector<std::shared_ptr<View>>{row, status}, StackView::Orientation::vertical);
+  column->alignment = StackView::Alignment::centerX;
+  column->spacing = 12;
+  column->translatesAutoresizingMaskIntoConstraints = false;
+
+  view_->addSubview(column);
+  view_->addSubview(confirm);
+  view_->activate({
+      LayoutConstraint::equal(*column, Attribute::centerX, *view_, Attribute::centerX),
+      LayoutConstraint::equal(*column, Attribute::top, *view_, Attribute::top, 16),
+      LayoutConstraint::atMost(*status, Attribute::width, 204),
+      LayoutConstraint::equal(*confirm, Attribute::trailing, *view_, Attribute::trailing, -16),
+      LayoutConstraint::equal(*confirm, Attribute::top, *column, Attribute::bottom, 12),
+  });
+  preferredContentSize_ = cardSize;
+}
+
+std::optional<Image> ShareViewController::sourceSymbol() const {
+  if (context_) {
+    for (const auto& item : context_->inputItems()) {
+      if (!item.attachments) continue;
+      for (const auto& provider : *item.attachments) {
+        for (const auto& identifier : provider->registeredTypeIdentifiers()) {
+          if (const auto name = contentSymbolName(identifier)) return symbol(*name);
+        }
+      }
+    }
+  }
+  return symbol("doc");
+}
+
+std::optional<Image> ShareViewController::symbol(const std::string& name) { return SymbolImage::named(name, 20); }
+
+std::shared_ptr<ImageView> ShareViewController::iconView(std::optional<Image> image) {
+  auto view = std::make_shared<ImageView>();
+  view->image = std::move(image);
+  view->imageScaling = ImageView::Scaling::proportionallyUpOrDown;
+  view->translatesAutoresizingMaskIntoConstraints = false;
+  view->activate({LayoutConstraint::equal(*view, Attribute::width, 30),
+                  LayoutConstraint::equal(*view, Attribute::height, 30)});
+  return view;
+}
+
+std::shared_ptr<ImageView> ShareViewController::arrowView() {
+  auto view = std::make_shared<ImageView>();
+  view->image = SymbolImage::named("chevron.right", 0);
+  view->contentTintColor = Color::tertiaryLabel;
+  view->imageScaling = ImageView::Scaling::proportionallyUpOrDown;
+  view->translatesAutoresizingMaskIntoConstraints = false;
+  view->activate({LayoutConstraint::equal(*view, Attribute::width, 12),
+                  LayoutConstraint::equal(*view, Attribute::height, 12)});
+  return view;
 }
 
 void ShareViewController::viewDidAppear() {

@@ -11,11 +11,13 @@
 #include "Button.h"
 #include "ExtensionContext.h"
 #include "Image.h"
+#include "ImageView.h"
 #include "InfoDictionary.h"
 #include "Label.h"
 #include "Logger.h"
 #include "SharePayload.h"
 #include "ShareStagingStore.h"
+#include "View.h"
 #include "Workspace.h"
 
 namespace plumo {
@@ -47,7 +49,18 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   std::string scheme() const;
   std::string hostBundleId() const;
 
+  // Builds the card: the content's symbol, an arrow and the host's icon over
+  // the status line, and the dismiss button in the lower right corner.
+  void loadView();
+  const std::shared_ptr<View>& view() const { return view_; }
+  Size preferredContentSize() const { return preferredContentSize_; }
   void viewDidAppear();
+
+  // The symbol of the first shared type that names a kind of content; "doc" when none does.
+  std::optional<Image> sourceSymbol() const;
+  static std::optional<Image> symbol(const std::string& name);
+  static std::shared_ptr<ImageView> iconView(std::optional<Image> image);
+  static std::shared_ptr<ImageView> arrowView();
 
   Phase phase() const { return phase_; }
   void setPhaseObserver(std::function<void(Phase)> observer) { phaseObserver_ = std::move(observer); }
@@ -78,6 +91,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   InfoDictionary info_;
   ExtensionContext* context_;
   Workspace& workspace_;
+  std::shared_ptr<View> view_;
+  Size preferredContentSize_{0, 0};
   Phase phase_ = Phase::created;
   std::function<void(Phase)> phaseObserver_;
 };

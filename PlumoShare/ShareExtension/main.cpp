@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "ExtensionHost.h"
 #include "GioWorkspace.h"
+#include "GtkViewRealization.h"
 #include "Localization.h"
 #include "Logger.h"
 
@@ -43,5 +44,5 @@ int main(int argc, char** argv) {
   plumo::ExtensionHost host({item});
   plumo::GioWorkspace workspace;
   const auto controller = std::make_shared<plumo::ShareViewController>(bundle, &host, workspace);
-  return host.run(controller);
+  return host.run(controller, !commandLine.noUi && plumo::GtkViewRealization::initialize());
 }

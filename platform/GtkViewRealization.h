@@ -1,0 +1,43 @@
+#pragma once
+
+#include <gtk/gtk.h>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Button.h"
+#include "View.h"
+
+namespace plumo {
+
+// Shows a tree of view objects with GTK 4: stack views become boxes, labels,
+// buttons and image views their widgets, and a plain view with constraints a
+// widget laid out by a GtkConstraintLayout. Labels keep following their text.
+class GtkViewRealization {
+ public:
+  // False when no display can be opened.
+  static bool initialize();
+
+  explicit GtkViewRealization(const std::shared_ptr<View>& root);
+
+  GtkWidget* widget(const View& view) const { return widgets_.at(&view); }
+  GtkWidget* rootWidget() const { return root_; }
+
+  // An undecorated window of the root's fixed size, not yet presented. Escape
+  // and closing the window click `dismiss`, as they dismiss any dialog.
+  GtkWindow* window(const std::string& title, const std::shared_ptr<Button>& dismiss) const;
+
+ private:
+  GtkWidget* realize(const std::shared_ptr<View>& view);
+  GtkWidget* realizeStack(const std::shared_ptr<View>& view);
+  GtkWidget* realizeConstrained(const std::shared_ptr<View>& view);
+  void applyOwnSize(const View& view, GtkWidget* widget) const;
+  void addConstraints(const View& root, GtkWidget* widget) const;
+  const View* directChildContaining(const View& root, const View* view) const;
+
+  std::map<const View*, GtkWidget*> widgets_;
+  std::map<const View*, const View*> parents_;
+  GtkWidget* root_ = nullptr;
+};
+
+}  // namespace plumo

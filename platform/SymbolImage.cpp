@@ -1,0 +1,41 @@
+#include "SymbolImage.h"
+
+#include <gio/gio.h>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace plumo {
+
+namespace {
+
+// Adwaita is the reference; the later names stand in where a theme lacks the first.
+const std::map<std::string, std::vector<const char*>> iconNames = {
+    {"folder", {"folder"}},
+    {"photo", {"image-x-generic"}},
+    {"film", {"video-x-generic"}},
+    {"waveform", {"audio-x-generic"}},
+    {"tablecells", {"x-office-spreadsheet"}},
+    {"rectangle.on.rectangle", {"x-office-presentation"}},
+    {"doc.richtext", {"application-pdf", "x-office-document"}},
+    {"doc.zipper", {"package-x-generic", "application-x-generic"}},
+    {"link", {"text-html", "insert-link-symbolic"}},
+    {"text.alignleft", {"text-x-generic"}},
+    {"doc", {"x-office-document", "text-x-generic"}},
+    {"chevron.right", {"pan-end-symbolic", "go-next-symbolic"}},
+};
+
+}  // namespace
+
+std::optional<Image> SymbolImage::named(const std::string& name, double pointSize) {
+  const auto found = iconNames.find(name);
+  if (found == iconNames.end()) return std::nullopt;
+  std::vector<const char*> names = found->second;
+  const std::unique_ptr<GIcon, decltype(&g_object_unref)> icon(
+      g_themed_icon_new_from_names(const_cast<char**>(names.data()), static_cast<int>(names.size())),
+      &g_object_unref);
+  const std::unique_ptr<gchar, decltype(&g_free)> serialized(g_icon_to_string(icon.get()), &g_free);
+  return Image{serialized.get(), pointSize, pointSize};
+}
+
+}  // namespace plumo
