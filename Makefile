@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps build demo test test-ci test-asan bench fuzz clean
+.PHONY: all deps build demo screenshot test test-ci test-asan bench fuzz clean
 
 all: build
 
@@ -12,6 +12,11 @@ build: deps
 
 demo: build
 	scripts/demo
+
+# PNGs of the card, for a folder share and for a long error, drawn in a virtual X server.
+screenshot: build
+	GTK_A11Y=none xvfb-run -a -s "-screen 0 1024x768x24" build/bin/card_gui_tests --gtest_filter='*Screenshots*'
+	@echo "Screenshots: build/screenshots/card-folder.png build/screenshots/card-long-error.png"
 
 test: deps test-ci test-asan
 

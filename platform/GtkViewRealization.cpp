@@ -106,7 +106,12 @@ GtkWidget* imageWidget(const ImageView& view) {
 
 }  // namespace
 
-bool GtkViewRealization::initialize() { return gtk_init_check(); }
+// A window this small draws as fast with cairo, and cairo needs no GL context
+// at start: the card appears sooner. GSK_RENDERER, when set, still decides.
+bool GtkViewRealization::initialize() {
+  g_setenv("GSK_RENDERER", "cairo", FALSE);
+  return gtk_init_check();
+}
 
 GtkViewRealization::GtkViewRealization(const std::shared_ptr<View>& root) : root_(realize(root)) {}
 

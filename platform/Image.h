@@ -10,6 +10,8 @@ struct Image {
   std::string icon;
   double width = 0;
   double height = 0;
+
+  friend bool operator==(const Image&, const Image&) = default;
 };
 
 }  // namespace plumo

@@ -9,6 +9,8 @@
 #include "ErrorDomain.h"
 #include "Files.h"
 #include "Localization.h"
+#include "RecordingContext.h"
+#include "RecordingWorkspace.h"
 #include "TemporaryDirectory.h"
 #include "TestItemProvider.h"
 
@@ -19,6 +21,8 @@ using ::testing::IsEmpty;
 namespace plumo {
 namespace {
 
+using testing::RecordingContext;
+using testing::RecordingWorkspace;
 using testing::TestItemProvider;
 using testing::writeFile;
 using Phase = ShareViewController::Phase;
@@ -55,27 +59,6 @@ class CapturedLog {
   }
   std::mutex mutex_;
   std::vector<std::string> lines_;
-};
-
-class RecordingContext : public ExtensionContext {
- public:
-  std::vector<ExtensionItem> items;
-  int completions = 0;
-  std::vector<std::error_code> cancellations;
-  const std::vector<ExtensionItem>& inputItems() const override { return items; }
-  void completeRequest() override { ++completions; }
-  void cancelRequest(std::error_code error) override { cancellations.push_back(error); }
-};
-
-class RecordingWorkspace : public Workspace {
- public:
-  bool opens = true;
-  std::vector<std::string> opened;
-  bool openUrl(const std::string& url) override {
-    opened.push_back(url);
-    return opens;
-  }
-  std::optional<Image> applicationIcon(const std::string&) override { return std::nullopt; }
 };
 
 const std::string subsystem = std::string(PLUMO_HOST_BUNDLE_ID) + ".share/import";
@@ -305,6 +288,63 @@ TEST_F(ShareViewControllerTest, ASecondAppearanceStartsNothing) {
   settle();
   EXPECT_EQ(workspace.opened.size(), 1u);
   EXPECT_EQ(testing::countEntries(root / "inbox"), 2u) << "one share and the lock file";
+}
+
+TEST_F(ShareViewControllerTest, SettingsAreReadAfreshWithTheirDefaults) {
+  const auto shown = controller();
+  writeInfo({});
+  EXPECT_EQ(shown->group(), "");
+  EXPECT_EQ(shown->scheme(), "plumo");
+  EXPECT_EQ(shown->hostBundleId(), PLUMO_HOST_BUNDLE_ID);
+  writeFile(bundle / "Info.plist",
+            "<plist version=\"1.0\"><dict><key>PlumoScheme</key><integer>7</integer>"
+            "<key>PlumoHostBundleId</key><string>org.example.host</string></dict></plist>");
+  EXPECT_EQ(shown->scheme(), "plumo") << "a value that is not a string";
+  EXPECT_EQ(shown->hostBundleId(), "org.example.host");
+  shown->loadView();
+  EXPECT_THAT(workspace.iconRequests, ElementsAre("org.example.host"));
+}
+
+// The symbol of the first type identifier that names a kind of content.
+TEST_F(ShareViewControllerTest, TheSourceSymbolFollowsTheFirstKnownKind) {
+  const auto symbolFor = [&](std::vector<std::vector<std::string>> attachments) {
+    std::vector<std::shared_ptr<ItemProvider>> providers;
+    for (auto& types : attachments) providers.push_back(std::make_shared<TestItemProvider>(std::move(types)));
+    context.items = {itemWith({}), itemWith(providers)};
+    return controller()->sourceSymbol();
+  };
+  const auto symbol = ShareViewController::symbol;
+  EXPECT_EQ(ShareViewController(bundle, nullptr, workspace).sourceSymbol(), symbol("doc")) << "no context";
+  EXPECT_EQ(symbolFor({}), symbol("doc"));
+  EXPECT_EQ(symbolFor({{"public.jpeg", "public.data"}}), symbol("photo"));
+  EXPECT_EQ(symbolFor({{"public.file-url", "public.jpeg"}}), symbol("link"));
+  EXPECT_EQ(symbolFor({{"com.example.unknown"}, {"com.adobe.pdf"}}), symbol("doc.richtext"));
+  EXPECT_EQ(symbolFor({{"public.directory"}, {"public.movie"}}), symbol("film")) << "a directory is no row";
+  EXPECT_EQ(symbolFor({{"public.mpeg-4"}}), symbol("film"));
+  EXPECT_EQ(symbolFor({{"public.video"}}), symbol("film"));
+  EXPECT_EQ(symbolFor({{"public.plain-text"}}), symbol("text.alignleft"));
+  EXPECT_EQ(symbolFor({{"public.folder"}}), symbol("folder"));
+  EXPECT_EQ(symbolFor({{"public.zip-archive"}}), symbol("doc.zipper"));
+  EXPECT_EQ(symbolFor({{"org.openxmlformats.spreadsheetml.sheet"}}), symbol("tablecells"));
+  EXPECT_EQ(symbolFor({{"public.data"}}), symbol("doc"));
+  EXPECT_NE(symbol("photo"), symbol("doc"));
+  EXPECT_EQ(symbol("no.such.symbol"), std::nullopt);
+}
+
+TEST_F(ShareViewControllerTest, TheCardIsBuiltWithItsTextsAndConstraints) {
+  const auto shown = controller();
+  shown->loadView();
+  EXPECT_EQ(shown->preferredContentSize().width, 236);
+  EXPECT_EQ(shown->preferredContentSize().height, 124);
+  EXPECT_EQ(shown->view()->frame.width, 236);
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
+  EXPECT_EQ(shown->confirm->title, Localization::text("dismiss"));
+  ASSERT_EQ(shown->view()->subviews().size(), 2u);
+  EXPECT_EQ(shown->view()->subviews()[1], shown->confirm);
+  EXPECT_EQ(shown->view()->constraints().size(), 5u);
+
+  shown->confirm->performClick();
+  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
 }
 
 }  // namespace
