@@ -239,7 +239,8 @@ void ShareViewController::cancelShare() {
 
 void ShareViewController::openPlumo(const std::string& shareId) {
   const std::string url = scheme() + "://bot-share?id=" + shareId;
-  if (!Url::parse(url)) return;
+  // Silent, and the card stays open; the host still learns that nothing was opened.
+  if (!Url::parse(url)) return enter(Phase::handOffFailed);
   if (workspace_.openUrl(url)) {
     enter(Phase::handedOff);
     if (context_) context_->completeRequest();

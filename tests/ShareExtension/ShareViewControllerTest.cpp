@@ -255,6 +255,19 @@ TEST_F(ShareViewControllerTest, AHostThatDoesNotOpenLeavesTheShareInTheInbox) {
   EXPECT_TRUE(fs::exists(root / "inbox" / shown->staged()->id() / "payload.json"));
 }
 
+TEST_F(ShareViewControllerTest, AnUnusableSchemeOpensNothingAndSaysNothing) {
+  writeInfo({{"PlumoAppGroup", group}, {"PlumoScheme", "not a scheme"}});
+  context.items = {itemWith({{text("hello")}})};
+  const auto shown = controller();
+  shown->viewDidAppear();
+  ASSERT_TRUE(runUntilPhase(*shown, Phase::handOffFailed));
+  EXPECT_THAT(workspace.opened, IsEmpty());
+  EXPECT_EQ(CapturedLog::shared().take().size(), 2u) << "the start and completion lines only";
+  EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
+  EXPECT_EQ(context.completions, 0);
+  EXPECT_TRUE(fs::exists(root / "inbox" / shown->staged()->id()));
+}
+
 TEST_F(ShareViewControllerTest, DismissDuringACollectionCancelsEverythingQuietly) {
   auto slow = text("never delivered");
   slow->answer = TestItemProvider::Answer::never;
