@@ -80,7 +80,7 @@ SharePayload SharePayloadCollector::collect(const std::vector<ExtensionItem>& it
 void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std::string& contentText,
                                               const ShareStagingStore& store, const std::stop_token& stop) {
   const std::string fileUrlType(UTType::fileURL.identifier());
-  if (firstConforming(provider, {UTType::folder})) {
+  if (provider.hasItemConformingTo(std::string(UTType::folder.identifier()))) {
     appendDirectory(ShareImportRules::url(load(provider, fileUrlType, stop), true));
   } else if (provider.hasItemConformingTo(fileUrlType)) {
     collectFileUrl(provider, store, stop);

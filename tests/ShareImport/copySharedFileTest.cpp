@@ -82,6 +82,16 @@ TEST_F(CopySharedFileTest, CountAndTotalLimitsRefuseBeforeOpeningOrWhileReading)
   EXPECT_EQ(countEntries(folder), 1u);
 }
 
+// /proc files announce a size of 0 and read longer, as a file growing while it is read does.
+TEST_F(CopySharedFileTest, AFileLongerThanItsAnnouncedSizeIsStillBounded) {
+  const Url status = Url::fileUrl("/proc/self/status");
+  const auto copied = copySharedFile(status, folder, "status", 0, 0);
+  EXPECT_GT(copied.size, 100);
+  EXPECT_EQ(fs::file_size(folder / copied.name), static_cast<std::uintmax_t>(copied.size));
+  EXPECT_EQ(failureOf(status, ShareImportRules::totalLimit - 10, 1), ShareImportFailure::tooLarge);
+  EXPECT_EQ(countEntries(folder), 1u);
+}
+
 TEST_F(CopySharedFileTest, OnlyRegularFilesAreRead) {
   writeFile(sources / "target", "secret");
   fs::create_symlink(sources / "target", sources / "link");
