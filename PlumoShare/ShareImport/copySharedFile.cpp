@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <memory>
+#include <unistd.h>
 
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
@@ -37,7 +37,7 @@ std::int64_t regularFileSize(int descriptor) {
 }
 
 // The bytes of a file, in a buffer that is never zero-filled and grows only
-// when the file grows while it is read.
+// when the file grows while it is read, never past the file limit plus one chunk.
 class FileBuffer {
  public:
   explicit FileBuffer(std::size_t capacity) : bytes_(new char[capacity]), capacity_(capacity) {}
@@ -45,7 +45,8 @@ class FileBuffer {
   // Room for the next chunk at the end.
   char* reserveChunk() {
     if (size_ + chunkSize > capacity_) {
-      const std::size_t grown = std::max(capacity_ * 2, size_ + chunkSize);
+      constexpr auto largest = static_cast<std::size_t>(ShareImportRules::fileLimit) + chunkSize;
+      const std::size_t grown = std::max(std::min(capacity_ * 2, largest), size_ + chunkSize);
       std::unique_ptr<char[]> larger(new char[grown]);
       std::copy_n(bytes_.get(), size_, larger.get());
       bytes_ = std::move(larger);
