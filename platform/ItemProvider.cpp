@@ -6,7 +6,7 @@
 
 namespace plumo {
 
-bool ItemProvider::hasItemConformingTo(const std::string& typeIdentifier) const {
+bool ItemProvider::hasItemConformingTo(std::string_view typeIdentifier) const {
   const auto wanted = UTType::withIdentifier(typeIdentifier);
   if (!wanted) return false;
   const auto identifiers = registeredTypeIdentifiers();

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -30,7 +31,7 @@ class ItemProvider {
   virtual void loadItem(const std::string& typeIdentifier, ItemCompletion completion) = 0;
 
   // True when some registered identifier's type conforms to the given one.
-  bool hasItemConformingTo(const std::string& typeIdentifier) const;
+  bool hasItemConformingTo(std::string_view typeIdentifier) const;
 };
 
 }  // namespace plumo

@@ -79,18 +79,17 @@ SharePayload SharePayloadCollector::collect(const std::vector<ExtensionItem>& it
 // The first kind that matches decides: folder, file URL, image or PDF, link, plain text, data.
 void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std::string& contentText,
                                               const ShareStagingStore& store, const std::stop_token& stop) {
-  const std::string fileUrlType(UTType::fileURL.identifier());
-  if (provider.hasItemConformingTo(std::string(UTType::folder.identifier()))) {
-    appendDirectory(ShareImportRules::url(load(provider, fileUrlType, stop), true));
-  } else if (provider.hasItemConformingTo(fileUrlType)) {
+  if (provider.hasItemConformingTo(UTType::folder.identifier())) {
+    appendDirectory(ShareImportRules::url(load(provider, UTType::fileURL.identifier(), stop), true));
+  } else if (provider.hasItemConformingTo(UTType::fileURL.identifier())) {
     collectFileUrl(provider, store, stop);
   } else if (const auto imageType = firstConforming(provider, {UTType::image, UTType::pdf})) {
     record(representation(provider, *imageType, store.folder(), stop));
-  } else if (provider.hasItemConformingTo(std::string(UTType::url.identifier()))) {
-    const Url link = ShareImportRules::url(load(provider, std::string(UTType::url.identifier()), stop), false);
+  } else if (provider.hasItemConformingTo(UTType::url.identifier())) {
+    const Url link = ShareImportRules::url(load(provider, UTType::url.identifier(), stop), false);
     if (!Utf8::canonicallyEqual(link.absoluteString(), contentText)) append(link.absoluteString());
-  } else if (provider.hasItemConformingTo(std::string(UTType::plainText.identifier()))) {
-    std::string text = ShareImportRules::text(load(provider, std::string(UTType::plainText.identifier()), stop));
+  } else if (provider.hasItemConformingTo(UTType::plainText.identifier())) {
+    std::string text = ShareImportRules::text(load(provider, UTType::plainText.identifier(), stop));
     if (!Utf8::canonicallyEqual(text, contentText)) append(std::move(text));
   } else if (const auto dataType = firstConforming(provider, {UTType::data})) {
     record(representation(provider, *dataType, store.folder(), stop));
@@ -101,7 +100,7 @@ void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std:
 
 void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareStagingStore& store,
                                            const std::stop_token& stop) {
-  const Url url = ShareImportRules::url(load(provider, std::string(UTType::fileURL.identifier()), stop), true);
+  const Url url = ShareImportRules::url(load(provider, UTType::fileURL.identifier(), stop), true);
   if (linkStatus(url).isDirectory) {
     appendDirectory(url);
   } else {
@@ -193,9 +192,9 @@ ShareFileResult SharePayloadCollector::stageData(ItemProvider& provider, const s
   return {std::move(name), size};
 }
 
-Item SharePayloadCollector::load(ItemProvider& provider, const std::string& type, const std::stop_token& stop) {
+Item SharePayloadCollector::load(ItemProvider& provider, std::string_view type, const std::stop_token& stop) {
   OneShot<Item> itemLoad(noItemDelivered());
-  provider.loadItem(type, [deliver = itemLoad.deliverer()](std::optional<Item> item, std::error_code error) {
+  provider.loadItem(std::string(type), [deliver = itemLoad.deliverer()](std::optional<Item> item, std::error_code error) {
     if (error) return deliver(error);
     if (!item) return deliver(noItemDelivered());
     deliver(std::move(*item));

@@ -39,7 +39,7 @@ class SharePayloadCollector {
   ShareFileResult stageData(ItemProvider& provider, const std::string& type, const std::filesystem::path& folder,
                             const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count,
                             const std::stop_token& stop) const;
-  static Item load(ItemProvider& provider, const std::string& type, const std::stop_token& stop);
+  static Item load(ItemProvider& provider, std::string_view type, const std::stop_token& stop);
 
   std::vector<std::string> messages_;
   std::vector<std::string> files_;
