@@ -95,7 +95,6 @@ UTType UTType::declared(std::string_view identifier) {
 }
 
 const UTType UTType::item = declared("public.item");
-const UTType UTType::content = declared("public.content");
 const UTType UTType::data = declared("public.data");
 const UTType UTType::directory = declared("public.directory");
 const UTType UTType::folder = declared("public.folder");
@@ -103,10 +102,8 @@ const UTType UTType::url = declared("public.url");
 const UTType UTType::fileURL = declared("public.file-url");
 const UTType UTType::text = declared("public.text");
 const UTType UTType::plainText = declared("public.plain-text");
-const UTType UTType::utf8PlainText = declared("public.utf8-plain-text");
 const UTType UTType::image = declared("public.image");
 const UTType UTType::pdf = declared("com.adobe.pdf");
-const UTType UTType::audiovisualContent = declared("public.audiovisual-content");
 const UTType UTType::movie = declared("public.movie");
 const UTType UTType::video = declared("public.video");
 const UTType UTType::audio = declared("public.audio");

@@ -30,8 +30,8 @@ class UTType {
   // True when the identifier is declared and its type conforms to `other`.
   static bool identifierConformsTo(std::string_view identifier, const UTType& other);
 
-  static const UTType item, content, data, directory, folder, url, fileURL, text, plainText, utf8PlainText,
-      image, pdf, audiovisualContent, movie, video, audio, spreadsheet, presentation, archive;
+  static const UTType item, data, directory, folder, url, fileURL, text, plainText, image, pdf, movie, video, audio,
+      spreadsheet, presentation, archive;
 
   friend bool operator==(const UTType& left, const UTType& right) { return left.declaration_ == right.declaration_; }
 
