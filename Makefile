@@ -42,4 +42,4 @@ fuzz:
 	build-fuzz/bin/share_import_rules_fuzzer -max_total_time=60 build-fuzz/corpus
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-ci build-asan build-fuzz
