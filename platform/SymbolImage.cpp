@@ -9,7 +9,8 @@ namespace plumo {
 
 namespace {
 
-// Adwaita is the reference; the later names stand in where a theme lacks the first.
+// Adwaita is the reference; the later names stand in where a theme lacks the first
+// (Adwaita 43 itself has no application-pdf: a PDF shows as a document there).
 const std::map<std::string, std::vector<const char*>> iconNames = {
     {"folder", {"folder"}},
     {"photo", {"image-x-generic"}},
@@ -22,7 +23,8 @@ const std::map<std::string, std::vector<const char*>> iconNames = {
     {"link", {"text-html", "insert-link-symbolic"}},
     {"text.alignleft", {"text-x-generic"}},
     {"doc", {"x-office-document", "text-x-generic"}},
-    {"chevron.right", {"pan-end-symbolic", "go-next-symbolic"}},
+    // Adwaita's pan-end-symbolic is a filled triangle, not a chevron.
+    {"chevron.right", {"go-next-symbolic", "pan-end-symbolic"}},
 };
 
 }  // namespace
