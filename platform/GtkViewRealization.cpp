@@ -51,12 +51,21 @@ void dimIfSecondary(GtkWidget* widget, std::optional<Color> color) {
   if (color == Color::secondaryLabel || color == Color::tertiaryLabel) gtk_widget_add_css_class(widget, "dim-label");
 }
 
+// A text that may be cut at its tail stays whole in the tooltip and for
+// assistive technologies.
+void showText(GtkWidget* widget, const std::string& text, bool mayBeCut) {
+  gtk_label_set_text(GTK_LABEL(widget), text.c_str());
+  if (!mayBeCut) return;
+  gtk_widget_set_tooltip_text(widget, text.c_str());
+  gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, text.c_str(), -1);
+}
+
 GtkWidget* labelWidget(const std::shared_ptr<Label>& label) {
-  GtkWidget* widget = gtk_label_new(label->stringValue().c_str());
+  const bool mayBeCut = label->lineBreakMode == Label::LineBreakMode::truncatingTail;
+  GtkWidget* widget = gtk_label_new(nullptr);
+  showText(widget, label->stringValue(), mayBeCut);
   gtk_label_set_single_line_mode(GTK_LABEL(widget), TRUE);
-  if (label->lineBreakMode == Label::LineBreakMode::truncatingTail) {
-    gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
-  }
+  if (mayBeCut) gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
   if (label->alignment == Label::Alignment::center) {
     gtk_label_set_justify(GTK_LABEL(widget), GTK_JUSTIFY_CENTER);
     gtk_label_set_xalign(GTK_LABEL(widget), 0.5F);
@@ -69,9 +78,9 @@ GtkWidget* labelWidget(const std::shared_ptr<Label>& label) {
     g_weak_ref_clear(ref);
     g_free(ref);
   });
-  label->setObserver([shown](const std::string& text) {
+  label->setObserver([shown, mayBeCut](const std::string& text) {
     if (GObject* alive = static_cast<GObject*>(g_weak_ref_get(shown.get()))) {
-      gtk_label_set_text(GTK_LABEL(alive), text.c_str());
+      showText(GTK_WIDGET(alive), text, mayBeCut);
       g_object_unref(alive);
     }
   });
