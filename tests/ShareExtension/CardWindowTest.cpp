@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <fstream>
+#include <map>
+#include <optional>
+
 #include "GtkViewRealization.h"
 #include "Localization.h"
 #include "RecordingContext.h"
 #include "RecordingWorkspace.h"
+#include "ShareImportFailure.h"
 #include "ShareViewController.h"
 #include "StackView.h"
 #include "TemporaryDirectory.h"
@@ -54,10 +59,73 @@ void savePng(GtkWidget* window, const fs::path& file) {
   g_object_unref(paintable);
 }
 
+// The text of a quoted .po string: "..." with backslash escapes.
+std::string unquoted(std::string_view quoted) {
+  std::string text;
+  for (std::size_t index = 1; index + 1 < quoted.size(); ++index) {
+    if (quoted[index] != '\\' || index + 2 >= quoted.size()) {
+      text += quoted[index];
+      continue;
+    }
+    const char escaped = quoted[++index];
+    text += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
+  }
+  return text;
+}
+
+// A catalog's texts by key, read from its .po file, whose entries are one line each.
+std::map<std::string, std::string> catalogTexts(const fs::path& po) {
+  std::map<std::string, std::string> texts;
+  std::ifstream input(po);
+  std::string line;
+  std::string key;
+  while (std::getline(input, line)) {
+    if (line.starts_with("msgid ")) key = unquoted(line.substr(6));
+    if (line.starts_with("msgstr ") && !key.empty()) texts[key] = unquoted(line.substr(7));
+  }
+  return texts;
+}
+
+// Every catalog by its language.
+std::map<std::string, std::map<std::string, std::string>> catalogs() {
+  std::map<std::string, std::map<std::string, std::string>> all;
+  for (const auto& entry : fs::directory_iterator(PLUMO_PO_DIR)) {
+    if (entry.path().extension() == ".po") all[entry.path().stem()] = catalogTexts(entry.path());
+  }
+  return all;
+}
+
+// The keys of every text the status line shows.
+std::vector<std::string> statusKeys() {
+  std::vector<std::string> keys{"preparing", "openPlumo"};
+  for (int index = 0; index < ShareImportFailure::caseCount; ++index) {
+    keys.push_back("error." + std::string(ShareImportFailure(ShareImportFailure::Case(index)).rawValue()));
+  }
+  return keys;
+}
+
+constexpr int statusWidth = 204;
+
 class CardWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // GTK's test accessibility backend keeps the accessible properties, where
+    // "none" keeps nothing, and needs no session bus either.
+    g_setenv("GTK_A11Y", "test", TRUE);
     ASSERT_TRUE(GtkViewRealization::initialize()) << "no display: run under xvfb-run";
+    if (const char* languages = g_getenv("LANGUAGE")) userLanguages = languages;
+    Localization::setUp(PLUMO_BUNDLE_DIR);
+  }
+
+  static inline std::optional<std::string> userLanguages;
+
+  // Texts in other languages: gettext forgets what it found only when the locale is set again.
+  static void useLanguages(const std::optional<std::string>& languages) {
+    if (languages) {
+      g_setenv("LANGUAGE", languages->c_str(), TRUE);
+    } else {
+      g_unsetenv("LANGUAGE");
+    }
     Localization::setUp(PLUMO_BUNDLE_DIR);
   }
 
@@ -73,6 +141,15 @@ class CardWindowTest : public ::testing::Test {
     workspace.hostIcon = Image{". GThemedIcon user-home", 30, 30};
     auto folder = std::make_shared<testing::TestItemProvider>(std::vector<std::string>{"public.folder"});
     context.items = {ExtensionItem{std::nullopt, std::vector<std::shared_ptr<ItemProvider>>{folder}}};
+    showCard();
+  }
+
+  void TearDown() override {
+    gtk_window_destroy(window);
+    useLanguages(userLanguages);
+  }
+
+  void showCard() {
     controller = std::make_shared<ShareViewController>(temporary.path(), &context, workspace);
     controller->loadView();
     realization = std::make_unique<GtkViewRealization>(controller->view());
@@ -81,7 +158,12 @@ class CardWindowTest : public ::testing::Test {
     settle();
   }
 
-  void TearDown() override { gtk_window_destroy(window); }
+  // The card again, built in another language.
+  void showCardIn(const std::string& language) {
+    gtk_window_destroy(window);
+    useLanguages(language);
+    showCard();
+  }
 
   // Lets GTK map, lay out and draw whatever changed.
   static void settle() {
@@ -132,6 +214,39 @@ TEST_F(CardWindowTest, ALongStatusIsCutAtTheTailAndTheCardDoesNotGrow) {
   EXPECT_EQ(boundsIn(root(), root()).size.width, 236);
   EXPECT_EQ(boundsIn(root(), root()).size.height, 124);
   EXPECT_EQ(gtk_widget_get_width(GTK_WIDGET(window)), 236);
+}
+
+// Laid out in the status line's own font, no text of any catalog is cut.
+TEST_F(CardWindowTest, EveryTextOfEveryCatalogFitsTheStatusLine) {
+  GtkWidget* status = widget(*controller->status);
+  const auto all = catalogs();
+  ASSERT_TRUE(all.contains("en") && all.contains("de"));
+  for (const auto& [language, texts] : all) {
+    for (const auto& key : statusKeys()) EXPECT_TRUE(texts.contains(key)) << language << " lacks " << key;
+    for (const auto& [key, text] : texts) {
+      PangoLayout* layout = gtk_widget_create_pango_layout(status, text.c_str());
+      int width = 0;
+      pango_layout_get_pixel_size(layout, &width, nullptr);
+      pango_layout_set_width(layout, statusWidth * PANGO_SCALE);
+      pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+      EXPECT_FALSE(pango_layout_is_ellipsized(layout))
+          << language << " " << key << " \"" << text << "\" is " << width << " wide";
+      g_object_unref(layout);
+    }
+  }
+}
+
+TEST_F(CardWindowTest, TheWholeStatusIsInTheTooltipAndTheAccessibleDescription) {
+  GtkWidget* status = widget(*controller->status);
+  for (const std::string& text :
+       {Localization::text("preparing"), std::string("A status far too long for the line of the card")}) {
+    controller->status->setStringValue(text);
+    EXPECT_STREQ(gtk_widget_get_tooltip_text(status), text.c_str());
+    const std::unique_ptr<char, decltype(&g_free)> mismatch(
+        gtk_test_accessible_check_property(GTK_ACCESSIBLE(status), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, text.c_str()),
+        &g_free);
+    EXPECT_EQ(mismatch, nullptr) << mismatch.get();
+  }
 }
 
 TEST_F(CardWindowTest, TheIconsExistInTheThemeAndCarryAccessibleNames) {
@@ -185,6 +300,29 @@ TEST_F(CardWindowTest, ScreenshotsOfAFolderShareAndALongError) {
   settle();
   savePng(GTK_WIDGET(window), fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png");
   EXPECT_TRUE(fs::file_size(fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png") > 0);
+}
+
+// One picture per status text and language, each shown whole on a card of its size.
+TEST_F(CardWindowTest, ScreenshotsOfEveryStatusInEveryLanguage) {
+  for (const auto& [language, texts] : catalogs()) {
+    showCardIn(language);
+    EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(widget(*controller->confirm))), texts.at("dismiss")) << language;
+    GtkWidget* status = widget(*controller->status);
+    for (const auto& key : statusKeys()) {
+      const std::string text = Localization::text(key);
+      EXPECT_EQ(text, texts.at(key)) << language;
+      controller->status->setStringValue(text);
+      settle();
+      EXPECT_FALSE(pango_layout_is_ellipsized(gtk_label_get_layout(GTK_LABEL(status)))) << language << " " << key;
+      const fs::path picture = fs::path(PLUMO_SCREENSHOT_DIR) / language / (key + ".png");
+      savePng(GTK_WIDGET(window), picture);
+      GdkTexture* texture = gdk_texture_new_from_filename(picture.c_str(), nullptr);
+      ASSERT_NE(texture, nullptr) << picture;
+      EXPECT_EQ(gdk_texture_get_width(texture), 236) << picture;
+      EXPECT_EQ(gdk_texture_get_height(texture), 124) << picture;
+      g_object_unref(texture);
+    }
+  }
 }
 
 }  // namespace
