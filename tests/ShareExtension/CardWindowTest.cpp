@@ -245,7 +245,7 @@ TEST_F(CardWindowTest, TheWholeStatusIsInTheTooltipAndTheAccessibleDescription) 
     const std::unique_ptr<char, decltype(&g_free)> mismatch(
         gtk_test_accessible_check_property(GTK_ACCESSIBLE(status), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, text.c_str()),
         &g_free);
-    EXPECT_EQ(mismatch, nullptr) << mismatch.get();
+    EXPECT_FALSE(mismatch) << "the accessible description is " << mismatch.get();
   }
 }
 
@@ -258,6 +258,26 @@ TEST_F(CardWindowTest, TheIconsExistInTheThemeAndCarryAccessibleNames) {
     EXPECT_TRUE(themeHasIcon(widget(*icon), image->icon)) << image->icon;
     EXPECT_FALSE(icon->accessibilityLabel.empty());
   }
+}
+
+// The file of the icon the theme shows for an image view.
+std::string shownIconFile(GtkWidget* widget, const std::string& serialized) {
+  GtkIconTheme* theme = gtk_icon_theme_get_for_display(gtk_widget_get_display(widget));
+  GIcon* icon = g_icon_new_for_string(serialized.c_str(), nullptr);
+  GtkIconPaintable* paintable = gtk_icon_theme_lookup_by_gicon(theme, icon, 12, 1, GTK_TEXT_DIR_LTR, GtkIconLookupFlags(0));
+  GFile* file = gtk_icon_paintable_get_file(paintable);
+  const std::unique_ptr<char, decltype(&g_free)> name(file != nullptr ? g_file_get_basename(file) : nullptr, &g_free);
+  if (file != nullptr) g_object_unref(file);
+  g_object_unref(paintable);
+  g_object_unref(icon);
+  return name ? name.get() : "";
+}
+
+// Adwaita's pan-end is a filled triangle; the card points with a chevron.
+TEST_F(CardWindowTest, TheArrowIsAChevron) {
+  const auto& arrow = static_cast<const ImageView&>(*row().arrangedSubviews()[1]);
+  ASSERT_TRUE(arrow.image.has_value());
+  EXPECT_TRUE(shownIconFile(widget(arrow), arrow.image->icon).starts_with("go-next-symbolic."));
 }
 
 // The window's shortcut for a key, among all its controllers.
