@@ -1,0 +1,124 @@
+// GNOME Files (Nautilus 43, extension API 4) loads this module from its
+// extension folder: "Share to Plumo" in the context menu of selected files and
+// folders runs the installed plumo-share with their paths.
+#include <gio/gio.h>
+#include <glib-object.h>
+#include <gmodule.h>
+#include <libintl.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+// The header declares the module's entry points without C linkage.
+extern "C" {
+#include <nautilus-extension.h>
+}
+
+#define PLUMO_TYPE_SHARE_MENU_PROVIDER (plumo_share_menu_provider_get_type())
+G_DECLARE_FINAL_TYPE(PlumoShareMenuProvider, plumo_share_menu_provider, PLUMO, SHARE_MENU_PROVIDER, GObject)
+
+struct _PlumoShareMenuProvider {
+  GObject parent_instance;
+};
+
+namespace plumo {
+
+namespace {
+
+constexpr const char* textDomain = "plumo-share";
+constexpr const char* pathsKey = "plumo-paths";
+
+struct GStrvDeleter {
+  void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+using OwnedPaths = std::unique_ptr<gchar*, GStrvDeleter>;
+
+// The local path of every selected item, or nothing when one of them has none:
+// plumo-share reads local files only, and a share leaves nothing out silently.
+OwnedPaths localPaths(GList* files) {
+  if (files == nullptr) return nullptr;
+  GPtrArray* paths = g_ptr_array_new_with_free_func(g_free);
+  for (GList* file = files; file != nullptr; file = file->next) {
+    GFile* location = nautilus_file_info_get_location(NAUTILUS_FILE_INFO(file->data));
+    gchar* path = g_file_get_path(location);
+    g_object_unref(location);
+    if (path == nullptr) {
+      g_ptr_array_unref(paths);
+      return nullptr;
+    }
+    g_ptr_array_add(paths, path);
+  }
+  g_ptr_array_add(paths, nullptr);
+  return OwnedPaths(reinterpret_cast<gchar**>(g_ptr_array_free(paths, FALSE)));
+}
+
+// Runs plumo-share, found at its installed path, never through a shell.
+void share(gchar** paths) {
+  std::vector<gchar*> argv{const_cast<gchar*>(PLUMO_SHARE_PROGRAM)};
+  for (gchar** path = paths; *path != nullptr; ++path) argv.push_back(*path);
+  argv.push_back(nullptr);
+  GError* error = nullptr;
+  if (!g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error)) {
+    g_warning("Share to Plumo: %s", error->message);
+    g_error_free(error);
+  }
+}
+
+void activated(NautilusMenuItem* item, gpointer) {
+  share(static_cast<gchar**>(g_object_get_data(G_OBJECT(item), pathsKey)));
+}
+
+// The card's own title in the user's language.
+const char* menuLabel() {
+  const char* title = dgettext(textDomain, "title");
+  return std::strcmp(title, "title") == 0 ? "Share to Plumo" : title;
+}
+
+GList* fileItems(NautilusMenuProvider*, GList* files) {
+  OwnedPaths paths = localPaths(files);
+  if (!paths) return nullptr;
+  NautilusMenuItem* item = nautilus_menu_item_new("PlumoShare::share", menuLabel(), nullptr, nullptr);
+  g_object_set_data_full(G_OBJECT(item), pathsKey, paths.release(),
+                         [](gpointer strings) { g_strfreev(static_cast<gchar**>(strings)); });
+  g_signal_connect(item, "activate", G_CALLBACK(activated), nullptr);
+  return g_list_append(nullptr, item);
+}
+
+}  // namespace
+
+}  // namespace plumo
+
+static void plumo_share_menu_provider_menu_provider_init(NautilusMenuProviderInterface* iface) {
+  iface->get_file_items = plumo::fileItems;
+}
+
+G_DEFINE_DYNAMIC_TYPE_EXTENDED(PlumoShareMenuProvider, plumo_share_menu_provider, G_TYPE_OBJECT, 0,
+                               G_IMPLEMENT_INTERFACE_DYNAMIC(NAUTILUS_TYPE_MENU_PROVIDER,
+                                                             plumo_share_menu_provider_menu_provider_init))
+
+static void plumo_share_menu_provider_class_init(PlumoShareMenuProviderClass*) {}
+
+static void plumo_share_menu_provider_class_finalize(PlumoShareMenuProviderClass*) {}
+
+static void plumo_share_menu_provider_init(PlumoShareMenuProvider*) {}
+
+static GType providerTypes[1];
+
+extern "C" {
+
+G_MODULE_EXPORT void nautilus_module_initialize(GTypeModule* module) {
+  plumo_share_menu_provider_register_type(module);
+  providerTypes[0] = PLUMO_TYPE_SHARE_MENU_PROVIDER;
+  bindtextdomain(plumo::textDomain, PLUMO_LOCALE_DIR);
+  bind_textdomain_codeset(plumo::textDomain, "UTF-8");
+}
+
+G_MODULE_EXPORT void nautilus_module_shutdown() {}
+
+G_MODULE_EXPORT void nautilus_module_list_types(const GType** types, int* count) {
+  *types = providerTypes;
+  *count = G_N_ELEMENTS(providerTypes);
+}
+
+}
