@@ -115,14 +115,14 @@ TEST_F(PlumoShareProgramTest, WithoutAHostTheShareStaysInTheInbox) {
     ++launchFailed;
   }
   EXPECT_EQ(launchFailed, 1u);
-  EXPECT_THAT(result.standardError, HasSubstr("Saved. Open Plumo to finish sharing."));
+  EXPECT_THAT(result.standardError, HasSubstr("Open Plumo to finish sharing."));
 }
 
 TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
   const auto result = share({});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_THAT(result.standardError, HasSubstr("import failed stage=provider category=empty"));
-  EXPECT_THAT(result.standardError, HasSubstr("There is nothing to share."));
+  EXPECT_THAT(result.standardError, HasSubstr("Choose something to share."));
   EXPECT_EQ(result.standardOutput, "");
   EXPECT_TRUE(fs::is_empty(root / "staging"));
 }
