@@ -1,7 +1,13 @@
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -20,6 +26,41 @@ using testing::runProgram;
 using testing::writeFile;
 
 const std::string launchFailedLine = "import failed stage=wake category=launchFailed";
+
+// The first folder of PATH that holds an executable of this name.
+std::optional<fs::path> programOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "/usr/bin:/bin");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const fs::path candidate = fs::path(folder) / name;
+    if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::nullopt;
+}
+
+// One traced call of a share: a sync of the file a descriptor names, or a rename.
+struct TracedCall {
+  enum class Kind { sync, rename } kind;
+  std::string line;
+  std::string syncedPath;  // for a sync: the path strace -y shows for the descriptor
+};
+
+// The syncs and renames of an `strace -f -y` trace, in the order they started.
+std::vector<TracedCall> syncsAndRenames(const std::string& trace) {
+  static const std::regex sync(R"(^\S+ +f(?:data)?sync\(\d+<([^>]*)>)");
+  static const std::regex rename(R"(^\S+ +rename(?:at2?)?\()");
+  std::vector<TracedCall> calls;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_search(line, match, sync)) {
+      calls.push_back({TracedCall::Kind::sync, line, match[1]});
+    } else if (std::regex_search(line, rename)) {
+      calls.push_back({TracedCall::Kind::rename, line, {}});
+    }
+  }
+  return calls;
+}
 
 // The real program, in a home of its own: fresh data and configuration folders.
 class PlumoShareProgramTest : public ::testing::Test {
@@ -130,13 +171,81 @@ TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
 TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{(home / "missing.txt").string()}, {"https://exa mple.com"}, {"ftp://example.com/x"},
-        {"--unknown"}, {"-", "-"}, {"--type", "no/such-type-at-all", "-"}, {"--text"}}) {
+        {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"--type", "no/such-type-at-all", "-"}, {"--text"}}) {
     const auto result = share(arguments);
     EXPECT_EQ(result.exitStatus, 2) << arguments.front();
     EXPECT_THAT(result.standardError, HasSubstr("usage: plumo-share"));
     EXPECT_EQ(result.standardOutput, "");
   }
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
+}
+
+// "file:/path" as people type it; a "+" in a file URL is a plus, not a space.
+TEST_F(PlumoShareProgramTest, FileUrlsAreTakenAsPeopleWriteThem) {
+  writeFile(home / "short.txt", "no slashes");
+  writeFile(home / "a+b.txt", "plus");
+  writeFile(home / "a b.txt", "space");
+
+  const auto result = share({"file:" + (home / "short.txt").string(), "file://" + (home / "a+b.txt").string()});
+
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  const auto shares = inboxShares();
+  ASSERT_EQ(shares.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(readFile(shares[0] / "payload.json"))["files"],
+            nlohmann::json({"1-short.txt", "2-a+b.txt"}));
+  EXPECT_EQ(readFile(shares[0] / "1-short.txt"), "no slashes");
+  EXPECT_EQ(readFile(shares[0] / "2-a+b.txt"), "plus");
+}
+
+// Everything the share is made of is on the disk before it appears in the
+// inbox, and the inbox's new entry after. Matched on the paths strace -y shows,
+// so that paths and folder descriptors trace alike.
+TEST_F(PlumoShareProgramTest, APublishSyncsTheShareBeforeTheMoveAndTheInboxAfterIt) {
+  const auto strace = programOnPath("strace");
+  if (!strace) GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
+  if (runProgram({strace->string(), "-f", "-o", "/dev/null", "/bin/true"}).exitStatus != 0) {
+    GTEST_SKIP() << "strace cannot trace here: ptrace is not permitted";
+  }
+  writeFile(home / "report.pdf", "%PDF-1.7 report");
+  const fs::path trace = home / "trace";
+  auto arguments = command({(home / "report.pdf").string(), "--text", "for Monday"});
+  arguments.insert(arguments.begin(), {strace->string(), "-f", "-y", "-o", trace.string(), "-e",
+                                       "trace=fsync,fdatasync,rename,renameat,renameat2,openat"});
+  auto environment = this->environment();
+  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");  // LeakSanitizer cannot run under ptrace
+  environment["ASAN_OPTIONS"] = std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0";
+
+  const auto result = runProgram(arguments, environment);
+
+  ASSERT_EQ(result.exitStatus, 3) << result.standardError;
+  const auto shares = inboxShares();
+  ASSERT_EQ(shares.size(), 1u);
+  const std::string id = shares[0].filename();
+  const std::string staged = (root / "staging" / id).string();
+  const std::string inbox = (root / "inbox").string();
+  const auto calls = syncsAndRenames(readFile(trace));
+  std::string seen;
+  for (const auto& call : calls) seen += call.line + "\n";
+
+  const auto move = std::find_if(calls.begin(), calls.end(), [&](const TracedCall& call) {
+    return call.kind == TracedCall::Kind::rename && call.line.find(id) != std::string::npos &&
+           (call.line.find(inbox + "/" + id) != std::string::npos || call.line.find(inbox + ">") != std::string::npos);
+  });
+  ASSERT_NE(move, calls.end()) << "no move into the inbox in\n" << seen;
+  const auto synced = [&](auto first, auto last, const std::function<bool(const std::string&)>& matches) {
+    return std::any_of(first, last, [&](const TracedCall& call) {
+      return call.kind == TracedCall::Kind::sync && matches(call.syncedPath);
+    });
+  };
+  EXPECT_TRUE(synced(calls.begin(), move, [&](const std::string& path) { return path == staged + "/1-report.pdf"; }))
+      << "the staged file, before the move, in\n" << seen;
+  EXPECT_TRUE(synced(calls.begin(), move, [&](const std::string& path) {
+    return path.starts_with(staged + "/") && path.find("payload.json") != std::string::npos;
+  })) << "the manifest, before the move, in\n" << seen;
+  EXPECT_TRUE(synced(calls.begin(), move, [&](const std::string& path) { return path == staged; }))
+      << "the staging folder, before the move, in\n" << seen;
+  EXPECT_TRUE(synced(move + 1, calls.end(), [&](const std::string& path) { return path == inbox; }))
+      << "the inbox, after the move, in\n" << seen;
 }
 
 TEST_F(PlumoShareProgramTest, StandardInputIsStagedAsDataOfItsType) {

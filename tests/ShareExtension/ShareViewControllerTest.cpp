@@ -4,13 +4,16 @@
 #include <glib.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 
 #include "ErrorDomain.h"
 #include "Files.h"
+#include "ImageView.h"
 #include "Localization.h"
 #include "RecordingContext.h"
 #include "RecordingWorkspace.h"
+#include "StackView.h"
 #include "TemporaryDirectory.h"
 #include "TestItemProvider.h"
 
@@ -221,6 +224,27 @@ TEST_F(ShareViewControllerTest, AFailureIsLoggedWithItsStageAndTheStagingFolderR
   EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
 }
 
+// Errors from outside the import keep their own domain and code in the line.
+TEST_F(ShareViewControllerTest, TheFailureLineCarriesTheErrorsOwnDomainAndCode) {
+  auto refusing = std::make_shared<TestItemProvider>(std::vector<std::string>{"public.url"});
+  refusing->itemError = std::error_code(7, itemProviderErrorDomain());
+  auto missing = std::make_shared<TestItemProvider>(std::vector<std::string>{"public.file-url"});
+  missing->item = Url::fileUrl(temporary / "missing.txt");
+  const std::vector<std::pair<std::shared_ptr<TestItemProvider>, std::string>> failures = {
+      {refusing, "domain=NSItemProviderErrorDomain code=7"},
+      {missing, "domain=NSPOSIXErrorDomain code=" + std::to_string(ENOENT)}};
+
+  for (const auto& [provider, domainAndCode] : failures) {
+    context.items = {itemWith({{provider}})};
+    const auto shown = controller();
+    shown->viewDidAppear();
+    ASSERT_TRUE(runUntilPhase(*shown, Phase::failed)) << domainAndCode;
+    EXPECT_EQ(CapturedLog::shared().take().back(),
+              "error " + subsystem + ": import failed stage=provider category=readFailed " + domainAndCode);
+    EXPECT_EQ(shown->status->stringValue(), Localization::text("error.readFailed"));
+  }
+}
+
 TEST_F(ShareViewControllerTest, AFullQueueFailsAtThePublishStage) {
   for (int index = 0; index < 50; ++index) {
     char name[37];
@@ -344,6 +368,42 @@ TEST_F(ShareViewControllerTest, TheSourceSymbolFollowsTheFirstKnownKind) {
   EXPECT_EQ(symbol("no.such.symbol"), std::nullopt);
 }
 
+const char* attributeName(LayoutConstraint::Attribute attribute) {
+  using Attribute = LayoutConstraint::Attribute;
+  switch (attribute) {
+    case Attribute::top: return "top";
+    case Attribute::bottom: return "bottom";
+    case Attribute::leading: return "leading";
+    case Attribute::trailing: return "trailing";
+    case Attribute::centerX: return "centerX";
+    case Attribute::centerY: return "centerY";
+    case Attribute::width: return "width";
+    case Attribute::height: return "height";
+  }
+  return "?";
+}
+
+// Each constraint as "first.attribute == second.attribute + constant", views by the names given.
+std::vector<std::string> described(const std::vector<LayoutConstraint>& constraints,
+                                   const std::map<const View*, std::string>& names) {
+  const auto name = [&](const View* view) {
+    const auto found = names.find(view);
+    return found == names.end() ? std::string("unknown view") : found->second;
+  };
+  std::vector<std::string> lines;
+  for (const auto& constraint : constraints) {
+    std::string line = name(constraint.firstItem) + "." + attributeName(constraint.firstAttribute);
+    line += constraint.relation == LayoutConstraint::Relation::equal ? " == " : " <= ";
+    if (constraint.secondItem) {
+      line += name(constraint.secondItem) + "." + attributeName(constraint.secondAttribute) + " + ";
+    }
+    char constant[32];
+    std::snprintf(constant, sizeof constant, "%g", constraint.constant);
+    lines.push_back(line + constant);
+  }
+  return lines;
+}
+
 TEST_F(ShareViewControllerTest, TheCardIsBuiltWithItsTextsAndConstraints) {
   const auto shown = controller();
   shown->loadView();
@@ -352,9 +412,39 @@ TEST_F(ShareViewControllerTest, TheCardIsBuiltWithItsTextsAndConstraints) {
   EXPECT_EQ(shown->view()->frame.width, 236);
   EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
   EXPECT_EQ(shown->confirm->title, Localization::text("dismiss"));
-  ASSERT_EQ(shown->view()->subviews().size(), 2u);
-  EXPECT_EQ(shown->view()->subviews()[1], shown->confirm);
-  EXPECT_EQ(shown->view()->constraints().size(), 5u);
+
+  // The card: a column (a row of three images over the status line), then the button.
+  const auto& card = *shown->view();
+  ASSERT_EQ(card.subviews().size(), 2u);
+  const auto column = std::dynamic_pointer_cast<StackView>(card.subviews()[0]);
+  ASSERT_TRUE(column);
+  EXPECT_EQ(column->orientation, StackView::Orientation::vertical);
+  ASSERT_EQ(column->arrangedSubviews().size(), 2u);
+  const auto row = std::dynamic_pointer_cast<StackView>(column->arrangedSubviews()[0]);
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->orientation, StackView::Orientation::horizontal);
+  EXPECT_EQ(column->arrangedSubviews()[1], shown->status);
+  EXPECT_EQ(card.subviews()[1], shown->confirm);
+  ASSERT_EQ(row->arrangedSubviews().size(), 3u);
+  for (const auto& image : row->arrangedSubviews()) EXPECT_TRUE(std::dynamic_pointer_cast<ImageView>(image));
+
+  const std::map<const View*, std::string> names = {
+      {&card, "root"},
+      {column.get(), "column"},
+      {shown->status.get(), "status"},
+      {shown->confirm.get(), "button"},
+      {row->arrangedSubviews()[0].get(), "source"},
+      {row->arrangedSubviews()[1].get(), "arrow"},
+      {row->arrangedSubviews()[2].get(), "host"}};
+  EXPECT_THAT(described(card.constraints(), names),
+              ElementsAre("column.centerX == root.centerX + 0", "column.top == root.top + 16", "status.width <= 204",
+                          "button.trailing == root.trailing + -16", "button.top == column.bottom + 12"));
+  EXPECT_THAT(described(row->arrangedSubviews()[0]->constraints(), names),
+              ElementsAre("source.width == 30", "source.height == 30"));
+  EXPECT_THAT(described(row->arrangedSubviews()[1]->constraints(), names),
+              ElementsAre("arrow.width == 12", "arrow.height == 12"));
+  EXPECT_THAT(described(row->arrangedSubviews()[2]->constraints(), names),
+              ElementsAre("host.width == 30", "host.height == 30"));
 
   shown->confirm->performClick();
   EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));

@@ -46,7 +46,8 @@ TEST(ShareImportRulesTest, LinksAreTrimmedAndMustBeWebLinks) {
   EXPECT_EQ(Rules::url(std::string("\t\u00a0HTTP://Example.com\u200b"), false).absoluteString(), "HTTP://Example.com");
   EXPECT_EQ(Rules::url(bytes("http://x.org"), false).absoluteString(), "http://x.org");
   for (const char* refused : {"ftp://example.com/file", "example.com", "https://exa mple.com", "", " \n ",
-                              "file:///etc/hosts"}) {
+                              "file:///etc/hosts", "httpx://example.com", "httpfoo:x", "htt://example.com",
+                              "shttp://example.com"}) {
     EXPECT_EQ(failureOf([&] { Rules::url(std::string(refused), false); }), ShareImportFailure::unsupported)
         << refused;
   }
@@ -71,9 +72,12 @@ TEST(ShareImportRulesTest, EveryLimitIsInclusive) {
 }
 
 TEST(ShareImportRulesTest, TextLengthCountsUtf16UnitsOutsideTheBasicPlaneTwice) {
-  const std::string emoji = "\xf0\x9f\x98\x80";  // U+1F600
-  EXPECT_NO_THROW(Rules::check(repeated(emoji, 65'536), 0));
-  EXPECT_EQ(failureOf([&] { Rules::check(repeated(emoji, 65'537), 0); }), ShareImportFailure::tooLarge);
+  // The first scalar outside the plane, and one further on: both take two units.
+  for (const char* astral : {"\xf0\x90\x80\x80", "\xf0\x9f\x98\x80"}) {  // U+10000, U+1F600
+    EXPECT_NO_THROW(Rules::check(repeated(astral, 65'536), 0));
+    EXPECT_EQ(failureOf([&] { Rules::check(repeated(astral, 65'537), 0); }), ShareImportFailure::tooLarge);
+  }
+  EXPECT_NO_THROW(Rules::check(repeated("\xef\xbf\xbf", 131'072), 0)) << "U+FFFF, the last of the plane: one unit";
   EXPECT_NO_THROW(Rules::check(repeated("\xc3\xa9", 131'072), 0)) << "two bytes, one unit";
 }
 

@@ -111,18 +111,23 @@ TEST_F(SharePayloadCollectorTest, TheFirstMatchingKindDecides) {
   imageFile->name = "Holiday.jpg";
   auto imageOnly = provider({"public.text", "public.png", "com.adobe.pdf"});
   imageOnly->fileContents = "PNG";
+  auto pdfFirst = provider({"com.adobe.pdf", "public.png"});  // the provider's order, not the kinds', decides
+  pdfFirst->fileContents = "%PDF";
+  pdfFirst->temporaryName = "offered.pdf";
   auto linkAndText = provider({"public.plain-text", "public.url"});
   linkAndText->item = *Url::parse("https://example.org");
 
-  const auto payload = collect({itemWith({folderAndFile, imageFile, imageOnly, linkAndText})});
+  const auto payload = collect({itemWith({folderAndFile, imageFile, imageOnly, pdfFirst, linkAndText})});
 
   EXPECT_THAT(folderAndFile->requests(), ElementsAre("item:public.file-url"));
   EXPECT_THAT(imageFile->requests(), ElementsAre("item:public.file-url")) << "copied as the file it is";
   EXPECT_THAT(imageOnly->requests(), ElementsAre("file:public.png"));
+  EXPECT_THAT(pdfFirst->requests(), ElementsAre("file:com.adobe.pdf"));
   EXPECT_THAT(linkAndText->requests(), ElementsAre("item:public.url"));
   EXPECT_THAT(payload.directories, ElementsAre((sources / "dir").string()));
-  EXPECT_THAT(payload.files, ElementsAre("1-Holiday.jpg", "2-provider-temporary.tmp"));
+  EXPECT_THAT(payload.files, ElementsAre("1-Holiday.jpg", "2-provider-temporary.tmp", "3-offered.pdf"));
   EXPECT_EQ(readFile(store.folder() / "2-provider-temporary.tmp"), "PNG");
+  EXPECT_EQ(readFile(store.folder() / "3-offered.pdf"), "%PDF");
   EXPECT_EQ(payload.message, "https://example.org");
 }
 

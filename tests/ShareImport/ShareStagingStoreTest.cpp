@@ -195,6 +195,8 @@ TEST_F(ShareStagingStoreTest, ACancelledPublishTouchesNothing) {
 
 TEST_F(ShareStagingStoreTest, DiscardIsRepeatableAndAPublishAfterItAddsNothing) {
   ShareStagingStore store(root);
+  writeFile(store.folder() / "1-report.pdf", "%PDF");  // a share discarded halfway holds its copies
+  writeFile(store.folder() / ".payload.json.0123456789abcdef", "{");
   store.discardUnpublished();
   store.discardUnpublished();
   EXPECT_FALSE(fs::exists(store.folder()));

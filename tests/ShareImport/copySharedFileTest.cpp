@@ -1,9 +1,17 @@
 #include "copySharedFile.h"
 
+#include <algorithm>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/fanotify.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "ErrorDomain.h"
+#include "FileDescriptor.h"
 #include "Files.h"
 #include "ShareImportFailure.h"
 #include "ShareImportRules.h"
@@ -17,6 +25,69 @@ namespace {
 using testing::countEntries;
 using testing::readFile;
 using testing::writeFile;
+
+// A regular file that grows by a mebibyte just before each read of it, up to
+// a cap: its reader never finds its end before the cap. Needs fanotify's
+// permission events (CAP_SYS_ADMIN).
+class GrowingFile {
+ public:
+  static constexpr std::int64_t step = 1 << 20;
+
+  GrowingFile(const fs::path& path, std::int64_t cap)
+      : cap_(cap), writer_(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)),
+        reads_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC)) {
+    int stop[2];
+    if (!writer_.isOpen() || !reads_.isOpen() || ::pipe2(stop, O_CLOEXEC) != 0) return;
+    stopReader_ = FileDescriptor(stop[0]);
+    stopWriter_ = FileDescriptor(stop[1]);
+    if (::fanotify_mark(reads_.get(), FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, path.c_str()) != 0) return;
+    listener_ = std::thread([this] { growBeforeEachRead(); });
+  }
+  GrowingFile(const GrowingFile&) = delete;
+  GrowingFile& operator=(const GrowingFile&) = delete;
+  ~GrowingFile() {
+    stopWriter_.close();
+    if (listener_.joinable()) listener_.join();
+  }
+
+  bool grows() const { return listener_.joinable(); }
+
+ private:
+  void growBeforeEachRead() {
+    pollfd watched[] = {{reads_.get(), POLLIN, 0}, {stopReader_.get(), POLLIN, 0}};
+    while (::poll(watched, 2, -1) > 0 && watched[1].revents == 0) {
+      alignas(fanotify_event_metadata) char events[4096];
+      const ssize_t length = ::read(reads_.get(), events, sizeof events);
+      auto* event = reinterpret_cast<fanotify_event_metadata*>(events);
+      for (ssize_t left = length; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+        struct stat status {};
+        ::fstat(writer_.get(), &status);
+        if (status.st_size < cap_) (void)::ftruncate(writer_.get(), std::min(status.st_size + step, cap_));
+        const fanotify_response allow{event->fd, FAN_ALLOW};
+        (void)::write(reads_.get(), &allow, sizeof allow);
+        ::close(event->fd);
+      }
+    }
+  }
+
+  std::int64_t cap_;
+  FileDescriptor writer_;
+  FileDescriptor reads_;
+  FileDescriptor stopReader_;
+  FileDescriptor stopWriter_;
+  std::thread listener_;
+};
+
+// The bytes this process has read so far, by any means of reading.
+std::int64_t bytesReadByThisProcess() {
+  std::ifstream accounting("/proc/self/io");
+  std::string field;
+  std::int64_t value = -1;
+  while (accounting >> field >> value) {
+    if (field == "rchar:") return value;
+  }
+  return -1;
+}
 
 class CopySharedFileTest : public ::testing::Test {
  protected:
@@ -90,6 +161,21 @@ TEST_F(CopySharedFileTest, AFileLongerThanItsAnnouncedSizeIsStillBounded) {
   EXPECT_EQ(fs::file_size(folder / copied.name), static_cast<std::uintmax_t>(copied.size));
   EXPECT_EQ(failureOf(status, ShareImportRules::totalLimit - 10, 1), ShareImportFailure::tooLarge);
   EXPECT_EQ(countEntries(folder), 1u);
+}
+
+// A file that keeps growing is refused once it passes the limit, not read to its end.
+TEST_F(CopySharedFileTest, AFileThatKeepsGrowingIsRefusedWhileItIsRead) {
+  constexpr std::int64_t cap = 2 * ShareImportRules::fileLimit;
+  const GrowingFile growing(sources / "growing.log", cap);
+  if (!growing.grows()) GTEST_SKIP() << "fanotify permission events are not available here (they need CAP_SYS_ADMIN)";
+
+  const std::int64_t readBefore = bytesReadByThisProcess();
+  if (readBefore < 0) GTEST_SKIP() << "this kernel does not count the bytes a process reads (/proc/self/io)";
+  EXPECT_EQ(failureOf(Url::fileUrl(sources / "growing.log")), ShareImportFailure::tooLarge);
+  const std::int64_t read = bytesReadByThisProcess() - readBefore;
+
+  EXPECT_LE(read, ShareImportRules::fileLimit + 2 * GrowingFile::step) << "not much further than the limit";
+  EXPECT_EQ(countEntries(folder), 0u) << "no partial copy is left";
 }
 
 TEST_F(CopySharedFileTest, OnlyRegularFilesAreRead) {

@@ -11,6 +11,7 @@ TEST(UrlTest, PathsArePercentDecodedWithoutTrailingSlash) {
   EXPECT_EQ(Url::parse("file:///tmp/a%20b/")->path(), "/tmp/a b");
   EXPECT_EQ(Url::parse("file:///")->path(), "/");
   EXPECT_EQ(Url::parse("file:/etc/hosts")->path(), "/etc/hosts");
+  EXPECT_EQ(Url::parse("file:///tmp/a+b.txt")->path(), "/tmp/a+b.txt") << "a plus is no space";
   EXPECT_EQ(Url::parse("https://example.com")->path(), "/");
   EXPECT_EQ(Url::parse("https://example.com/a/b.pdf?x=1")->lastPathComponent(), "b.pdf");
   EXPECT_EQ(Url::parse("relative/dir")->path(), "relative/dir");
