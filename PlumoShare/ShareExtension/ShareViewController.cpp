@@ -227,6 +227,7 @@ void ShareViewController::failImport(const std::string& stage, const std::except
   logger_.error(formatted("import failed stage=%s category=%s domain=%s code=%" PRId64, stage.c_str(),
                           std::string(category.rawValue()).c_str(), error.category().name(),
                           static_cast<std::int64_t>(error.value())));
+  failureReason_ = systemReasonOf(failure);
   enter(Phase::failed);
   status->setStringValue(text("error." + std::string(category.rawValue())));
 }
