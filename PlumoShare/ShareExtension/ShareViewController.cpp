@@ -171,6 +171,8 @@ void ShareViewController::startImport() {
 
 // Steps up to the collection, which goes on on a worker thread.
 void ShareViewController::runImport() {
+  // Dismissed before it began (a signal handled in the same turn of the main loop): nothing is staged.
+  if (cancelled()) return task_.reset();
   std::string stage = "container";
   try {
     const auto container = GroupContainer::path(group());
