@@ -3,13 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <utility>
 
 #include "Files.h"
+#include "Pipe.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
@@ -25,32 +25,6 @@ using testing::writeFile;
 
 const std::string launchFailedLine = "import failed stage=wake category=launchFailed";
 
-// A pipe whose descriptors are closed with it; both ends close on exec.
-struct Pipe {
-  Pipe() { EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0); }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-  ~Pipe() {
-    closeEnd(0);
-    closeEnd(1);
-  }
-  void closeEnd(int end) {
-    if (ends[end] >= 0) ::close(std::exchange(ends[end], -1));
-  }
-  // All that was written, once no writer holds the pipe any more; nothing if one still does after 10 s.
-  std::optional<std::string> readToEnd() const {
-    std::string bytes;
-    pollfd readable{ends[0], POLLIN, 0};
-    while (::poll(&readable, 1, 10000) == 1) {
-      char buffer[4096];
-      const ssize_t count = ::read(ends[0], buffer, sizeof buffer);
-      if (count <= 0) return bytes;
-      bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-    return std::nullopt;
-  }
-  int ends[2] = {-1, -1};
-};
 
 // The real program, in a home of its own: fresh data and configuration folders.
 class PlumoShareProgramTest : public ::testing::Test {
@@ -275,7 +249,7 @@ TEST_F(PlumoShareProgramTest, TheHostRunsOnItsOwnStreamsAndTheCallersEnvironment
   auto environment = this->environment();
   environment["LANG"] = "fr_FR.UTF-8";
   environment["PLUMO_CALLER"] = "yes";
-  Pipe output;
+  testing::Pipe output;
   // No --no-ui and no display: the window is tried (which sets GSK_RENDERER for us), then the terminal used.
   testing::RunningProgram program({PLUMO_SHARE_PROGRAM, (home / "notes.txt").string()}, environment, "", [&] {
     for (const char* name : {"LANGUAGE", "GSK_RENDERER", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(name);
@@ -305,7 +279,7 @@ TEST_F(PlumoShareProgramTest, TheHostRunsOnItsOwnStreamsAndTheCallersEnvironment
 TEST_F(PlumoShareProgramTest, AClosedPipeOnStandardOutputStillHandsTheShareOff) {
   installHost();
   writeFile(home / "notes.txt", "notes");
-  Pipe output;
+  testing::Pipe output;
   output.closeEnd(0);
   const auto result = runProgram(command({(home / "notes.txt").string()}), environment(), "",
                                  [&] { ::dup2(output.ends[1], STDOUT_FILENO); });

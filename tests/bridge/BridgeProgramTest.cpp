@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Files.h"
+#include "Pipe.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
@@ -153,11 +154,9 @@ TEST_F(BridgeProgramTest, PrintsItsVersion) {
 // A path that never reached the caller is no success: the fixed line, status 1, and no SIGPIPE.
 TEST_F(BridgeProgramTest, AClosedPipeOnStandardOutputIsRefused) {
   sign(team, entitlements({team + "." + hostId}));
-  int ends[2];
-  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-  ::close(ends[0]);
-  const auto result = probe({"container", hostId}, [&] { ::dup2(ends[1], STDOUT_FILENO); });
-  ::close(ends[1]);
+  testing::Pipe output;
+  output.closeEnd(0);
+  const auto result = probe({"container", hostId}, [&] { ::dup2(output.ends[1], STDOUT_FILENO); });
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.standardError, unavailableText);
 
