@@ -267,8 +267,8 @@ TEST_F(PlumoShareProgramTest, TheHostRunsOnItsOwnStreamsAndTheCallersEnvironment
   const auto pid = recorded.substr(0, recorded.find('\n'));
   if (pid.starts_with("pid=")) ::kill(std::stoi(pid.substr(4)), SIGKILL);
 
-  ASSERT_TRUE(printed.has_value()) << "the host holds our standard output";
-  EXPECT_EQ(*printed, onlyShare() + "\n");
+  EXPECT_TRUE(printed.has_value()) << "the host holds our standard output";
+  EXPECT_EQ(printed.value_or(""), onlyShare() + "\n");
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_THAT(recorded, HasSubstr("streams=/dev/null /dev/null /dev/null\n"));
   EXPECT_THAT(recorded, HasSubstr("LANGUAGE=unset\nGSK_RENDERER=unset\nLANG=fr_FR.UTF-8\ncaller=yes\n"));
