@@ -16,7 +16,7 @@ demo: build
 # PNGs of the card, for a folder share, a long error and every status text in every
 # language, drawn in a virtual X server.
 screenshot: build
-	GTK_A11Y=none xvfb-run -a -s "-screen 0 1024x768x24" build/bin/card_gui_tests --gtest_filter='*Screenshots*'
+	GTK_A11Y=none GDK_DEBUG=gl-disable GSK_RENDERER=cairo xvfb-run -a -s "-screen 0 1024x768x24" build/bin/card_gui_tests --gtest_filter='*Screenshots*'
 	@echo "Screenshots: build/screenshots/card-folder.png build/screenshots/card-long-error.png" \
 	      "build/screenshots/<language>/<status key>.png"
 

@@ -52,4 +52,22 @@ std::error_code errorCodeOf(const std::exception_ptr& error) {
   }
 }
 
+std::optional<std::string> systemReasonOf(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const nlohmann::json::exception& encoding) {
+    const std::string_view what = encoding.what();  // "[json.exception.type_error.316] invalid UTF-8 byte ..."
+    const auto text = what.find("] ");
+    return std::string(text == std::string_view::npos ? what : what.substr(text + 2));
+  } catch (const std::exception& thrown) {
+    if (const auto* nested = dynamic_cast<const std::nested_exception*>(&thrown); nested && nested->nested_ptr()) {
+      return systemReasonOf(nested->nested_ptr());
+    }
+  } catch (...) {
+  }
+  const std::error_code code = errorCodeOf(error);
+  if (code.category() == posixErrorDomain()) return code.message();
+  return std::nullopt;
+}
+
 }  // namespace plumo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -37,5 +38,10 @@ std::error_code posixError(int code);
 // The general error form of whatever was thrown. Errors of the standard
 // library's system and generic categories carry errno and read as POSIX errors.
 std::error_code errorCodeOf(const std::exception_ptr& error);
+
+// What the system said about an error, for people: strerror() of a POSIX error,
+// also when it is nested in the error thrown (std::throw_with_nested), or the
+// encoder's own words; nothing for the errors of our own domains.
+std::optional<std::string> systemReasonOf(const std::exception_ptr& error);
 
 }  // namespace plumo

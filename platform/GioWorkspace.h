@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "Workspace.h"
 
 namespace plumo {
@@ -8,8 +11,17 @@ namespace plumo {
 // an application's bundle identifier names its desktop entry, <id>.desktop.
 class GioWorkspace : public Workspace {
  public:
+  // `environment` ("NAME=value"): what an application we open gets, whatever
+  // this process changed in its own.
+  explicit GioWorkspace(std::vector<std::string> environment) : environment_(std::move(environment)) {}
+
+  // The application runs on its own: standard streams on /dev/null, never ours,
+  // and no signal blocked.
   bool openUrl(const std::string& url) override;
   std::optional<Image> applicationIcon(const std::string& bundleId) override;
+
+ private:
+  std::vector<std::string> environment_;
 };
 
 }  // namespace plumo

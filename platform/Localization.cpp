@@ -5,6 +5,8 @@
 #include <cstring>
 #include <glib.h>
 #include <libintl.h>
+#include <map>
+#include <string_view>
 
 namespace plumo {
 
@@ -24,6 +26,54 @@ std::string languagesEndingInEnglish() {
   return languages + "en";
 }
 
+// The quoted text of a catalog line (`msgid "..."`, `msgstr "..."` or `"..."`), its C escapes resolved.
+std::string quoted(std::string_view line) {
+  std::string text;
+  const auto open = line.find('"');
+  const auto close = line.rfind('"');
+  if (open == std::string_view::npos || close <= open) return text;
+  for (auto at = open + 1; at < close; ++at) {
+    char character = line[at];
+    if (character == '\\' && at + 1 < close) {
+      character = line[++at];
+      if (character == 'n') character = '\n';
+      if (character == 't') character = '\t';
+    }
+    text += character;
+  }
+  return text;
+}
+
+// The texts of a gettext catalog source (.po): each key with its text.
+std::map<std::string, std::string> catalogTexts(std::string_view catalog) {
+  std::map<std::string, std::string> texts;
+  std::string key;
+  std::string* continued = nullptr;
+  while (!catalog.empty()) {
+    const auto end = catalog.find('\n');
+    const std::string_view line = catalog.substr(0, end);
+    catalog.remove_prefix(end == std::string_view::npos ? catalog.size() : end + 1);
+    if (line.starts_with("msgid ")) {
+      key = quoted(line);
+      continued = &key;
+    } else if (line.starts_with("msgstr ")) {
+      continued = &texts[key];
+      *continued = quoted(line);
+    } else if (line.starts_with('"') && continued != nullptr) {
+      *continued += quoted(line);
+    }
+  }
+  texts.erase("");  // the catalog's header
+  return texts;
+}
+
+const std::map<std::string, std::string>& builtInEnglish() {
+  static const std::map<std::string, std::string> texts = catalogTexts(
+#include "EnglishCatalog.inc"
+  );
+  return texts;
+}
+
 }  // namespace
 
 void Localization::setUp(const std::filesystem::path& bundle) {
@@ -35,6 +85,12 @@ void Localization::setUp(const std::filesystem::path& bundle) {
   bind_textdomain_codeset(textDomain, "UTF-8");
 }
 
-std::string Localization::text(const std::string& key) { return g_dgettext(textDomain, key.c_str()); }
+std::string Localization::text(const std::string& key) {
+  const char* translated = g_dgettext(textDomain, key.c_str());
+  // gettext gives back the key itself when no catalog has it.
+  if (translated != key.c_str()) return translated;
+  const auto english = builtInEnglish().find(key);
+  return english != builtInEnglish().end() ? english->second : key;
+}
 
 }  // namespace plumo

@@ -12,7 +12,8 @@ struct Localization {
 
   // Once per process, before the first text is looked up.
   static void setUp(const std::filesystem::path& bundle);
-  // The text for `key`; the key itself when no catalog has it.
+  // The text for `key`; the English text built into the program when no catalog
+  // can be read or has it; the key itself when neither has it.
   static std::string text(const std::string& key);
 };
 

@@ -19,14 +19,32 @@ const char* fieldValue(const GLogField* fields, gsize count, const char* key) {
   return "";
 }
 
+// As GLib names the levels in its own lines.
+const char* levelName(GLogLevelFlags level) {
+  if (level & G_LOG_LEVEL_ERROR) return "ERROR";
+  if (level & G_LOG_LEVEL_CRITICAL) return "CRITICAL";
+  if (level & G_LOG_LEVEL_WARNING) return "WARNING";
+  if (level & G_LOG_LEVEL_MESSAGE) return "Message";
+  if (level & G_LOG_LEVEL_INFO) return "INFO";
+  return "DEBUG";
+}
+
+// Lines of our own read "<subsystem> <category>: message"; those of the libraries
+// keep their domain and level, as "GLib-GIO-DEBUG: message".
 GLogWriterOutput writeLine(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {
   if (g_log_writer_is_journald(fileno(stderr)) &&
       g_log_writer_journald(level, fields, count, nullptr) == G_LOG_WRITER_HANDLED) {
     return G_LOG_WRITER_HANDLED;
   }
-  if (g_log_writer_default_would_drop(level, fieldValue(fields, count, "GLIB_DOMAIN"))) return G_LOG_WRITER_HANDLED;
-  std::fprintf(stderr, "%s %s: %s\n", fieldValue(fields, count, subsystemField),
-               fieldValue(fields, count, categoryField), fieldValue(fields, count, "MESSAGE"));
+  const char* domain = fieldValue(fields, count, "GLIB_DOMAIN");
+  if (g_log_writer_default_would_drop(level, domain)) return G_LOG_WRITER_HANDLED;
+  const char* message = fieldValue(fields, count, "MESSAGE");
+  if (*fieldValue(fields, count, subsystemField) != '\0') {
+    std::fprintf(stderr, "%s %s: %s\n", fieldValue(fields, count, subsystemField),
+                 fieldValue(fields, count, categoryField), message);
+  } else {
+    std::fprintf(stderr, "%s%s%s: %s\n", domain, *domain != '\0' ? "-" : "", levelName(level), message);
+  }
   return G_LOG_WRITER_HANDLED;
 }
 

@@ -16,7 +16,7 @@ class Logger {
   void info(const std::string& message) const;
   void error(const std::string& message) const;
 
-  // Once per process, before the first line; tests install a writer of their own instead.
+  // First thing in main, before any library can log; tests install a writer of their own instead.
   static void installWriter();
 
  private:

@@ -68,6 +68,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
       commandLine.noUi = true;
     } else if (argument == "--help" || argument == "-h") {
       commandLine.help = true;
+    } else if (argument == "--version") {
+      commandLine.version = true;
     } else {
       throw UsageError("unknown option " + argument);
     }

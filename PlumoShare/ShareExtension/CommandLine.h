@@ -24,7 +24,16 @@ struct CommandLine {
       "  --type TYPE    the type of standard input: a type identifier or a MIME type\n"
       "                 (default public.plain-text)\n"
       "  --bundle DIR   read Info.plist and the translations from DIR\n"
-      "  --no-ui        show no window, even when a display is available\n";
+      "  --no-ui        show no window, even when a display is available\n"
+      "  --version      print the version and exit\n"
+      "  --help         print this help and exit\n"
+      "On success, standard output gets the path of the share in Plumo's inbox.\n"
+      "Exit status:\n"
+      "  0    shared, and Plumo was opened\n"
+      "  1    the share failed (the reason is on standard error), or it named nothing\n"
+      "  2    usage error: nothing was shared\n"
+      "  3    shared, but no application opened Plumo: the share waits in its inbox\n"
+      "  130  dismissed or interrupted (SIGINT, SIGTERM) before the share was saved\n";
 
   // Throws UsageError.
   static CommandLine parse(const std::vector<std::string>& arguments);
@@ -38,6 +47,7 @@ struct CommandLine {
   std::optional<std::filesystem::path> bundle;
   bool noUi = false;
   bool help = false;
+  bool version = false;
   std::vector<std::string> items;
 };
 

@@ -1,11 +1,14 @@
 #include "ExtensionHost.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <glib-unix.h>
 
 #include "Localization.h"
 #include "MainThread.h"
+#include "ProcessStart.h"
 
 namespace plumo {
 
@@ -51,6 +54,7 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, b
   };
   const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
   const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
+  ProcessStart::releaseTerminationSignals();
   g_main_loop_run(loop_);
   g_source_remove(interrupt);
   g_source_remove(terminate);
@@ -70,8 +74,12 @@ void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& control
   gtk_window_present(window);
 }
 
+// A failure's line adds the system's reason, where there is one.
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
-  controller.status->setObserver([](const std::string& text) { std::fprintf(stderr, "plumo-share: %s\n", text.c_str()); });
+  controller.status->setObserver([&controller](const std::string& text) {
+    const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
+    std::fprintf(stderr, "plumo-share: %s%s\n", text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
+  });
 }
 
 void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {
@@ -79,8 +87,10 @@ void ExtensionHost::observePhases(ShareViewController& controller, bool windowed
     phase_ = phase;
     if (phase == Phase::published) {
       const auto share = controller.staged()->root() / "inbox" / controller.staged()->id();
-      std::printf("%s\n", share.c_str());
-      std::fflush(stdout);
+      // The share is published whatever becomes of standard output: the hand-off goes on.
+      if (std::printf("%s\n", share.c_str()) < 0 || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "plumo-share: the share's path could not be written: %s\n", std::strerror(errno));
+      }
     }
     if (!windowed && (phase == Phase::failed || phase == Phase::handOffFailed)) {
       MainThread::post([button = controller.confirm] { button->performClick(); });

@@ -171,6 +171,8 @@ void ShareViewController::startImport() {
 
 // Steps up to the collection, which goes on on a worker thread.
 void ShareViewController::runImport() {
+  // Dismissed before it began (a signal handled in the same turn of the main loop): nothing is staged.
+  if (cancelled()) return task_.reset();
   std::string stage = "container";
   try {
     const auto container = GroupContainer::path(group());
@@ -227,6 +229,7 @@ void ShareViewController::failImport(const std::string& stage, const std::except
   logger_.error(formatted("import failed stage=%s category=%s domain=%s code=%" PRId64, stage.c_str(),
                           std::string(category.rawValue()).c_str(), error.category().name(),
                           static_cast<std::int64_t>(error.value())));
+  failureReason_ = systemReasonOf(failure);
   enter(Phase::failed);
   status->setStringValue(text("error." + std::string(category.rawValue())));
 }

@@ -65,6 +65,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   Phase phase() const { return phase_; }
   void setPhaseObserver(std::function<void(Phase)> observer) { phaseObserver_ = std::move(observer); }
   const std::shared_ptr<ShareStagingStore>& staged() const { return staged_; }
+  // What the system said about the last failure ("No space left on device"), where it said anything.
+  const std::optional<std::string>& failureReason() const { return failureReason_; }
 
  private:
   struct ImportTask {
@@ -94,6 +96,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   std::shared_ptr<View> view_;
   Size preferredContentSize_{0, 0};
   Phase phase_ = Phase::created;
+  std::optional<std::string> failureReason_;
   std::function<void(Phase)> phaseObserver_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <uuid/uuid.h>
@@ -59,7 +60,14 @@ class InboxLock {
  public:
   explicit InboxLock(const fs::path& lockFile)
       : file_(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
-    if (!file_.isOpen()) throw std::system_error(ShareImportFailure::permission);
+    if (!file_.isOpen()) {
+      // Still a permission failure; the system's reason goes with it.
+      try {
+        throwPosixError(errno);
+      } catch (...) {
+        std::throw_with_nested(std::system_error(ShareImportFailure::permission));
+      }
+    }
     int result;
     do {
       result = ::flock(file_.get(), LOCK_EX);

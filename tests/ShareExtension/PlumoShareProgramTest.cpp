@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -10,8 +11,10 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
+#include <utility>
 
 #include "Files.h"
+#include "Pipe.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
@@ -82,15 +85,31 @@ class PlumoShareProgramTest : public ::testing::Test {
     return arguments;
   }
 
-  testing::ProgramResult share(std::vector<std::string> arguments, const std::string& standardInput = "") {
-    return runProgram(command(std::move(arguments)), environment(), standardInput);
+  testing::ProgramResult share(std::vector<std::string> arguments, const std::string& standardInput = "",
+                               const std::function<void()>& beforeExec = {}) {
+    return runProgram(command(std::move(arguments)), environment(), standardInput, beforeExec);
   }
 
-  // A throw-away host application: the default handler of the scheme, which writes down the URL it gets.
-  void installHost() {
+  // The program under strace, which injects a fault; `injection` is strace's -e inject=... value.
+  // LeakSanitizer stops the world with ptrace, which strace already holds: no leak check there.
+  testing::ProgramResult traced(const std::string& injection, std::vector<std::string> arguments,
+                                const std::string& standardInput = "") const {
+    const std::string syscall = injection.substr(0, injection.find(':'));
+    arguments = command(std::move(arguments));
+    arguments.insert(arguments.begin(), {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e", "trace=" + syscall, "-e",
+                                         "inject=" + injection});
+    auto environment = this->environment();
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    environment["ASAN_OPTIONS"] = std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0";
+    return runProgram(arguments, environment, standardInput);
+  }
+
+  // A throw-away host application: the default handler of the scheme, which writes down the URL it gets,
+  // then runs `afterwards` (shell commands).
+  void installHost(const std::string& afterwards = "") {
     const fs::path handler = home / "host.sh";
     writeFile(handler, "#!/bin/sh\nprintf '%s' \"$1\" > '" + received.string() + ".part' && mv '" +
-                           received.string() + ".part' '" + received.string() + "'\n");
+                           received.string() + ".part' '" + received.string() + "'\n" + afterwards);
     fs::permissions(handler, fs::perms::owner_all);
     fs::create_directories(dataHome / "applications");
     writeFile(dataHome / "applications" / "plumo-test-host.desktop",
@@ -101,12 +120,20 @@ class PlumoShareProgramTest : public ::testing::Test {
               "[Default Applications]\nx-scheme-handler/" PLUMO_SCHEME "=plumo-test-host.desktop\n");
   }
 
-  std::string receivedUrl() const {
+  std::string receivedUrl() const { return readFile(awaited(received)); }
+
+  // `file` once it exists; a test that waits longer than 10 s fails on what it then finds.
+  static const fs::path& awaited(const fs::path& file) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(received) && std::chrono::steady_clock::now() < deadline) {
+    while (!fs::exists(file) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return readFile(received);
+    return file;
+  }
+
+  std::string onlyShare() const {
+    const auto shares = inboxShares();
+    return shares.size() == 1 ? shares[0].string() : "";
   }
 
   std::vector<fs::path> inboxShares() const {
@@ -174,7 +201,8 @@ TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
         {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"--type", "no/such-type-at-all", "-"}, {"--text"}}) {
     const auto result = share(arguments);
     EXPECT_EQ(result.exitStatus, 2) << arguments.front();
-    EXPECT_THAT(result.standardError, HasSubstr("usage: plumo-share"));
+    // One line, which points to the help.
+    EXPECT_THAT(result.standardError, ::testing::MatchesRegex("plumo-share: [^\n]*--help[^\n]*\n"));
     EXPECT_EQ(result.standardOutput, "");
   }
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
@@ -280,6 +308,175 @@ TEST_F(PlumoShareProgramTest, TerminationDuringACollectionDismissesTheShare) {
   EXPECT_THAT(result.standardError, ::testing::Not(HasSubstr("import failed")));
   EXPECT_TRUE(fs::is_empty(root / "staging"));
   EXPECT_FALSE(fs::exists(root / "inbox"));
+}
+
+TEST_F(PlumoShareProgramTest, VersionAndHelp) {
+  const auto version = share({"--version"});
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.standardOutput, "plumo-share " PLUMO_VERSION "\n");
+
+  const auto help = share({"--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_THAT(help.standardOutput, HasSubstr("usage: plumo-share"));
+  for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  130 "}) {
+    EXPECT_THAT(help.standardOutput, HasSubstr(status));
+  }
+  EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
+}
+
+// With every GLib domain logging, standard output still carries the one path, and
+// the library's lines keep their domain on standard error.
+TEST_F(PlumoShareProgramTest, StandardOutputIsThePathWhateverGLibLogs) {
+  installHost();
+  writeFile(home / "notes.txt", "notes");
+  auto environment = this->environment();
+  environment["G_MESSAGES_DEBUG"] = "all";
+  const auto result = runProgram(command({(home / "notes.txt").string()}), environment);
+
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(result.standardOutput, onlyShare() + "\n");
+  EXPECT_THAT(result.standardError, HasSubstr("GLib-GIO-DEBUG: "));
+  EXPECT_THAT(result.standardError, HasSubstr(PLUMO_HOST_BUNDLE_ID ".share import: publish complete"));
+  EXPECT_THAT("\n" + result.standardError, ::testing::Not(HasSubstr("\n : ")));
+}
+
+// The host keeps running, yet a caller that reads our output to its end gets it at once: the host holds
+// /dev/null, not our pipe. It gets the caller's environment, not what we set for ourselves, and no
+// blocked signal.
+TEST_F(PlumoShareProgramTest, TheHostRunsOnItsOwnStreamsAndTheCallersEnvironment) {
+  const fs::path record = home / "host-record";
+  installHost("in=$(readlink /proc/$$/fd/0) out=$(readlink /proc/$$/fd/1) err=$(readlink /proc/$$/fd/2)\n"
+              "{ echo \"pid=$$\"; echo \"streams=$in $out $err\"; echo \"LANGUAGE=${LANGUAGE-unset}\";\n"
+              "  echo \"GSK_RENDERER=${GSK_RENDERER-unset}\"; echo \"LANG=$LANG\"; echo \"caller=$PLUMO_CALLER\";\n"
+              // Builtins only: the shell blocks its signals for a moment around each fork.
+              "  while read -r line; do case $line in SigBlk:*) echo \"$line\";; esac; done < /proc/$$/status;\n"
+              "} > '" + record.string() + ".part'\n"
+              "mv '" + record.string() + ".part' '" + record.string() + "'\nexec sleep 300\n");
+  writeFile(home / "notes.txt", "notes");
+  auto environment = this->environment();
+  environment["LANG"] = "fr_FR.UTF-8";
+  environment["PLUMO_CALLER"] = "yes";
+  testing::Pipe output;
+  // No --no-ui and no display: the window is tried (which sets GSK_RENDERER for us), then the terminal used.
+  testing::RunningProgram program({PLUMO_SHARE_PROGRAM, (home / "notes.txt").string()}, environment, "", [&] {
+    for (const char* name : {"LANGUAGE", "GSK_RENDERER", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(name);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR1);
+    ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+    ::dup2(output.ends[1], STDOUT_FILENO);
+  });
+  output.closeEnd(1);
+
+  const auto printed = output.readToEnd();
+  const auto result = program.wait();
+  const std::string recorded = readFile(awaited(record));
+  const auto pid = recorded.substr(0, recorded.find('\n'));
+  if (pid.starts_with("pid=")) ::kill(std::stoi(pid.substr(4)), SIGKILL);
+
+  EXPECT_TRUE(printed.has_value()) << "the host holds our standard output";
+  EXPECT_EQ(printed.value_or(""), onlyShare() + "\n");
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_THAT(recorded, HasSubstr("streams=/dev/null /dev/null /dev/null\n"));
+  EXPECT_THAT(recorded, HasSubstr("LANGUAGE=unset\nGSK_RENDERER=unset\nLANG=fr_FR.UTF-8\ncaller=yes\n"));
+  EXPECT_THAT(recorded, HasSubstr("SigBlk:\t0000000000000000\n"));
+}
+
+// A published share is handed off whatever became of standard output.
+TEST_F(PlumoShareProgramTest, AClosedPipeOnStandardOutputStillHandsTheShareOff) {
+  installHost();
+  writeFile(home / "notes.txt", "notes");
+  testing::Pipe output;
+  output.closeEnd(0);
+  const auto result = runProgram(command({(home / "notes.txt").string()}), environment(), "",
+                                 [&] { ::dup2(output.ends[1], STDOUT_FILENO); });
+
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_THAT(result.standardError, HasSubstr("plumo-share: the share's path could not be written: Broken pipe"));
+  const auto id = fs::path(onlyShare()).filename().string();
+  ASSERT_FALSE(id.empty());
+  EXPECT_EQ(receivedUrl(), PLUMO_SCHEME "://bot-share?id=" + id);
+}
+
+// Standard streams the caller closed are /dev/null to us: no descriptor of ours takes their place.
+TEST_F(PlumoShareProgramTest, ClosedStandardStreamsReadAsDevNull) {
+  installHost();
+  writeFile(home / "notes.txt", "notes");
+  const auto closedOutput = runProgram(command({(home / "notes.txt").string()}), environment(), "",
+                                       [] { ::close(STDOUT_FILENO); });
+  EXPECT_EQ(closedOutput.exitStatus, 0) << closedOutput.standardError;
+  EXPECT_EQ(receivedUrl(), PLUMO_SCHEME "://bot-share?id=" + fs::path(onlyShare()).filename().string());
+
+  const auto closedInput = runProgram(command({"-"}), environment(), "", [] { ::close(STDIN_FILENO); });
+  EXPECT_EQ(closedInput.exitStatus, 1);
+  EXPECT_THAT(closedInput.standardError, HasSubstr("plumo-share: Choose something to share.\n"));
+
+  fs::remove(received);
+  const auto allClosed = runProgram(command({(home / "notes.txt").string()}), environment(), "", [] {
+    for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::close(descriptor);
+  });
+  EXPECT_EQ(allClosed.exitStatus, 0);
+  EXPECT_THAT(receivedUrl(), HasSubstr("://bot-share?id="));
+}
+
+// A signal that comes at main's first system call (strace delivers it as the program enters its first
+// fcntl) is a dismiss; so is one the caller left waiting, blocked, when it started us.
+TEST_F(PlumoShareProgramTest, ASignalFromTheFirstInstructionIsADismiss) {
+  installHost();
+  const auto expectDismissed = [this](const testing::ProgramResult& result) {
+    EXPECT_EQ(result.exitStatus, 130) << result.standardError;
+    EXPECT_EQ(result.standardOutput, "");
+    EXPECT_TRUE(!fs::exists(root / "staging") || fs::is_empty(root / "staging"));
+    EXPECT_TRUE(inboxShares().empty());
+  };
+  for (const std::string name : {"SIGINT", "SIGTERM"}) {
+    expectDismissed(traced("fcntl:signal=" + name + ":when=1", {"-"}, "a text"));
+  }
+  for (const int number : {SIGINT, SIGTERM}) {
+    expectDismissed(share({"-"}, "a text", [number] {
+      sigset_t signals;
+      sigemptyset(&signals);
+      sigaddset(&signals, number);
+      ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+      ::raise(number);
+    }));
+  }
+  EXPECT_FALSE(fs::exists(received));
+}
+
+// The status line keeps its text and category; the system's reason follows it.
+TEST_F(PlumoShareProgramTest, AFailureLineAddsTheSystemsReason) {
+  writeFile(home / "notes.txt", "notes");
+  const auto fullDisk = traced("fsync:error=ENOSPC", {(home / "notes.txt").string()});
+  EXPECT_EQ(fullDisk.exitStatus, 1);
+  EXPECT_THAT(fullDisk.standardError, HasSubstr("category=readFailed domain=NSPOSIXErrorDomain code=28"));
+  EXPECT_THAT(fullDisk.standardError,
+              HasSubstr("plumo-share: This item could not be read or saved. Retry. (No space left on device)\n"));
+
+  fs::create_directories(root / "inbox");
+  fs::remove(root / "inbox" / ".publish-lock");
+  fs::create_symlink(home / "elsewhere", root / "inbox" / ".publish-lock");
+  const auto linkedLock = share({(home / "notes.txt").string()});
+  EXPECT_EQ(linkedLock.exitStatus, 1);
+  EXPECT_THAT(linkedLock.standardError, HasSubstr("category=permission"));
+  EXPECT_THAT(linkedLock.standardError, HasSubstr("plumo-share: No permission to read or save this item. "
+                                                  "(Too many levels of symbolic links)\n"));
+
+  const auto empty = share({});
+  EXPECT_THAT(empty.standardError, HasSubstr("plumo-share: Choose something to share.\n"));
+}
+
+// Catalogs that cannot be opened leave the English texts built into the program, not their keys.
+TEST_F(PlumoShareProgramTest, ABundleWithoutCatalogsSpeaksEnglish) {
+  const fs::path bundle = home / "bundle";
+  fs::create_directories(bundle);
+  fs::copy_file(fs::path(PLUMO_BUNDLE_DIR) / "Info.plist", bundle / "Info.plist");
+  auto environment = this->environment();
+  environment["LANGUAGE"] = "de";
+  const auto result = runProgram(command({"--bundle", bundle.string()}), environment);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_THAT(result.standardError, HasSubstr("plumo-share: Preparing your share…\n"));
+  EXPECT_THAT(result.standardError, HasSubstr("plumo-share: Choose something to share.\n"));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
+#include <functional>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Files.h"
+#include "Pipe.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
@@ -39,9 +42,26 @@ class BridgeProgramTest : public ::testing::Test {
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
   }
 
-  testing::ProgramResult probe(std::vector<std::string> arguments) {
+  // A signature the signing script would refuse to make, put in place by hand.
+  void forgeSignature(const std::string& teamId, const std::string& entitlementsXml) {
+    const std::string body = entitlementsXml.substr(entitlementsXml.find("<dict"));
+    writeFile(temporary / "signature.plist", "<plist version=\"1.0\"><dict><key>TeamIdentifier</key><string>" + teamId +
+                                                 "</string><key>Entitlements</key>" +
+                                                 body.substr(0, body.rfind("</plist>")) + "</dict></plist>");
+    const auto result = runProgram({"/usr/bin/objcopy",
+                                    "--update-section", ".plumo_codesign=" + (temporary / "signature.plist").string(),
+                                    program.string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  }
+
+  testing::ProgramResult signing(const std::string& teamId, const std::string& entitlementsText) {
+    writeFile(temporary / "entitlements.plist", entitlementsText);
+    return runProgram({PLUMO_CODESIGN_SCRIPT, teamId, (temporary / "entitlements.plist").string(), program.string()});
+  }
+
+  testing::ProgramResult probe(std::vector<std::string> arguments, const std::function<void()>& beforeExec = {}) {
     arguments.insert(arguments.begin(), program.string());
-    return runProgram(arguments, {{"XDG_DATA_HOME", dataHome.string()}});
+    return runProgram(arguments, {{"XDG_DATA_HOME", dataHome.string()}}, "", beforeExec);
   }
 
   void expectUnavailable(const std::vector<std::string>& arguments) {
@@ -89,7 +109,7 @@ TEST_F(BridgeProgramTest, AnyOtherCommandLineIsRefused) {
 
 TEST_F(BridgeProgramTest, TheTeamMustBeTenUpperCaseLettersOrDigits) {
   for (const std::string badTeam : {"ABCDE1234", "ABCDE123456", "ABCDe12345", "ABCDE 1234", ""}) {
-    sign(badTeam, entitlements({badTeam + "." + hostId}));
+    forgeSignature(badTeam, entitlements({badTeam + "." + hostId}));
     expectUnavailable({"container", hostId});
   }
   EXPECT_FALSE(fs::exists(dataHome));
@@ -102,7 +122,7 @@ TEST_F(BridgeProgramTest, TheEntitlementsMustGrantExactlyTheOneGroup) {
         entitlements({team + ".other"}), std::string("<plist version=\"1.0\"><dict/></plist>"),
         "<plist version=\"1.0\"><dict><key>com.apple.security.application-groups</key><string>" + group +
             "</string></dict></plist>"}) {
-    sign(team, entitled);
+    forgeSignature(team, entitled);
     expectUnavailable({"container", hostId});
   }
   EXPECT_FALSE(fs::exists(dataHome));
@@ -123,6 +143,52 @@ TEST_F(BridgeProgramTest, AContainerThatCannotBeCreatedIsRefused) {
   fs::create_directories(containerOf(hostId).parent_path());
   writeFile(containerOf(hostId), "the container itself is a file");
   expectUnavailable({"container", hostId});
+}
+
+TEST_F(BridgeProgramTest, PrintsItsVersion) {
+  const auto result = probe({"--version"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.standardOutput, "plumo-share-bridge " PLUMO_VERSION "\n");
+}
+
+// A path that never reached the caller is no success: the fixed line, status 1, and no SIGPIPE.
+TEST_F(BridgeProgramTest, AClosedPipeOnStandardOutputIsRefused) {
+  sign(team, entitlements({team + "." + hostId}));
+  testing::Pipe output;
+  output.closeEnd(0);
+  const auto result = probe({"container", hostId}, [&] { ::dup2(output.ends[1], STDOUT_FILENO); });
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, unavailableText);
+
+  const auto closedOutput = probe({"container", hostId}, [] { ::close(STDOUT_FILENO); });
+  EXPECT_EQ(closedOutput.exitStatus, 0);  // /dev/null takes what a closed descriptor would not
+  EXPECT_EQ(closedOutput.standardError, "");
+}
+
+// What the probe would refuse is refused when signing, on standard error, and nothing is signed.
+TEST_F(BridgeProgramTest, TheSigningScriptRefusesWhatTheProbeWouldRefuse) {
+  ASSERT_EQ(runProgram({"/usr/bin/objcopy", "--remove-section", ".plumo_codesign", program.string()}).exitStatus, 0);
+  const std::string group = team + "." + hostId;
+  for (const auto& [teamId, entitled] : std::vector<std::pair<std::string, std::string>>{
+           {"abcde12345", entitlements({"abcde12345." + hostId})},
+           {"ABCDE1234", entitlements({"ABCDE1234." + hostId})},
+           {"ZYXWV98765", entitlements({group})},
+           {team, entitlements({group, "ZYXWV98765." + hostId})},
+           {team, entitlements({})},
+           {team, "<plist version=\"1.0\"><dict/></plist>"},
+           {team, "<plist version=\"1.0\"><array/></plist>"},
+           {team, "garbage"},
+       }) {
+    const auto result = signing(teamId, entitled);
+    EXPECT_NE(result.exitStatus, 0) << teamId << " " << entitled;
+    EXPECT_THAT(result.standardError, ::testing::MatchesRegex("codesign: [^\n]*\n")) << entitled;
+    EXPECT_EQ(result.standardOutput, "");
+  }
+  expectUnavailable({"container", hostId});  // still unsigned
+
+  const auto signedAtLast = signing(team, entitlements({group}));
+  EXPECT_EQ(signedAtLast.exitStatus, 0) << signedAtLast.standardError;
+  expectProbedSuccessfully(hostId);
 }
 
 }  // namespace

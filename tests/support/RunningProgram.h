@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,13 +25,14 @@ struct ProgramResult {
 
 // A real program started with its own environment changes and standard
 // input, its output captured in files (no pipe can fill up and block it).
+// `beforeExec` runs in the child last, to change what the program inherits.
 class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {},
-                 const std::string& standardInput = "") {
+                 const std::string& standardInput = "", const std::function<void()>& beforeExec = {}) {
     writeFile(files_ / "in", standardInput);
     pid_ = ::fork();
-    if (pid_ == 0) becomeProgram(arguments, environment);
+    if (pid_ == 0) becomeProgram(arguments, environment, beforeExec);
   }
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -57,11 +59,13 @@ class RunningProgram {
 
  private:
   [[noreturn]] void becomeProgram(const std::vector<std::string>& arguments,
-                                  const std::map<std::string, std::string>& environment) {
+                                  const std::map<std::string, std::string>& environment,
+                                  const std::function<void()>& beforeExec) {
     redirect(files_ / "in", O_RDONLY, STDIN_FILENO);
     redirect(files_ / "out", O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
     redirect(files_ / "err", O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
     for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
+    if (beforeExec) beforeExec();
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -81,8 +85,8 @@ class RunningProgram {
 
 inline ProgramResult runProgram(const std::vector<std::string>& arguments,
                                 const std::map<std::string, std::string>& environment = {},
-                                const std::string& standardInput = "") {
-  return RunningProgram(arguments, environment, standardInput).wait();
+                                const std::string& standardInput = "", const std::function<void()>& beforeExec = {}) {
+  return RunningProgram(arguments, environment, standardInput, beforeExec).wait();
 }
 
 }  // namespace plumo::testing

@@ -1,0 +1,54 @@
+#include "ProcessStart.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace plumo {
+
+namespace {
+
+sigset_t terminationSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+}  // namespace
+
+void ProcessStart::openClosedStandardStreams() {
+  for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+    if (::fcntl(descriptor, F_GETFD) != -1) continue;
+    // The lowest free number: the closed one.
+    ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  }
+}
+
+void ProcessStart::failWritesToClosedPipes() {
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGPIPE, &action, nullptr);
+}
+
+void ProcessStart::holdTerminationSignals() {
+  const sigset_t signals = terminationSignals();
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void ProcessStart::releaseTerminationSignals() {
+  const sigset_t signals = terminationSignals();
+  ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+std::vector<std::string> ProcessStart::callerEnvironment() {
+  std::vector<std::string> variables;
+  for (char** variable = environ; *variable != nullptr; ++variable) variables.emplace_back(*variable);
+  return variables;
+}
+
+}  // namespace plumo
