@@ -451,7 +451,7 @@ TEST_F(PlumoShareProgramTest, AFailureLineAddsTheSystemsReason) {
   EXPECT_EQ(fullDisk.exitStatus, 1);
   EXPECT_THAT(fullDisk.standardError, HasSubstr("category=readFailed domain=NSPOSIXErrorDomain code=28"));
   EXPECT_THAT(fullDisk.standardError,
-              HasSubstr("plumo-share: This item could not be read or saved. Retry. (No space left on device)\n"));
+              HasSubstr("plumo-share: Retry: couldn’t read or save. (No space left on device)\n"));
 
   fs::create_directories(root / "inbox");
   fs::remove(root / "inbox" / ".publish-lock");
