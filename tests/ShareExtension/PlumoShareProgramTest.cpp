@@ -459,7 +459,7 @@ TEST_F(PlumoShareProgramTest, AFailureLineAddsTheSystemsReason) {
   const auto linkedLock = share({(home / "notes.txt").string()});
   EXPECT_EQ(linkedLock.exitStatus, 1);
   EXPECT_THAT(linkedLock.standardError, HasSubstr("category=permission"));
-  EXPECT_THAT(linkedLock.standardError, HasSubstr("plumo-share: No permission to read or save this item. "
+  EXPECT_THAT(linkedLock.standardError, HasSubstr("plumo-share: Check permissions, then retry. "
                                                   "(Too many levels of symbolic links)\n"));
 
   const auto empty = share({});
