@@ -15,8 +15,9 @@ namespace plumo {
 // included) is there.
 FileDescriptor createNewFile(const std::filesystem::path& target);
 
-// Creates the file as createNewFile does, with these bytes. Its writeback has started; it is durable once synced (a staged file is synced
-// once, when its share is published).
+// Creates the file as createNewFile does, with these bytes. Its writeback has
+// started; it is durable once synced (a staged file is synced once, when its
+// share is published).
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 
 // Replaces the target in one step: a temporary file beside it, synced, renamed over it.

@@ -14,7 +14,8 @@ void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& 
   realization_ = std::make_unique<GtkViewRealization>(view);
   GtkWindow* window = realization_->window(title, dismiss);
   using Appeared = std::function<void()>;
-  g_signal_connect_data(window, "map", G_CALLBACK(+[](GtkWidget*, gpointer data) { (*static_cast<Appeared*>(data))(); }),
+  g_signal_connect_data(window, "map",
+                        G_CALLBACK(+[](GtkWidget*, gpointer data) { (*static_cast<Appeared*>(data))(); }),
                         new Appeared(std::move(appeared)),
                         +[](gpointer data, GClosure*) { delete static_cast<Appeared*>(data); }, GConnectFlags(0));
   gtk_window_present(window);

@@ -22,7 +22,8 @@ TEST(StagedFileSyncTest, EachStagedFileIsSyncedOnceBeforeTheMove) {
   const fs::path trace = home / "trace";
   const auto result = testing::runProgram(
       {"/usr/bin/strace", "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync,renameat2,rename", "-o", trace.string(),
-       PLUMO_SHARE_PROGRAM, "--no-ui", (home / "a.txt").string(), (home / "b.txt").string(), "--type", "application/octet-stream", "-"},
+       PLUMO_SHARE_PROGRAM, "--no-ui", (home / "a.txt").string(), (home / "b.txt").string(), "--type",
+       "application/octet-stream", "-"},
       {{"XDG_DATA_HOME", (home / "data").string()}, {"XDG_CONFIG_HOME", (home / "config").string()}},
       "a text from standard input");
   ASSERT_EQ(result.exitStatus, 3) << result.standardError;
