@@ -36,24 +36,60 @@ std::int64_t regularFileSize(int descriptor) {
   return status.st_size;
 }
 
-// Copies to the end in chunks, checking the limits after each one before it
-// is written, so that a file growing while it is read is refused with no byte
-// past the limit written. A file that ends short of the size it had at the
-// open is torn, not a smaller file. Returns the bytes copied.
+// Refusals that only say the kernel cannot copy between these two files.
+bool kernelCopyUnsupported(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Moves the source's next chunk to the target, from their current positions:
+// inside the kernel where it can (copy_file_range, which also shares blocks
+// on btrfs and XFS), else through a buffer. Returns 0 only at the source's
+// end as read() sees it: copy_file_range also stops at a size that says
+// nothing (procfs files announce 0), so its 0 is checked with a read.
+class ChunkCopier {
+ public:
+  ChunkCopier(int source, int target) : source_(source), target_(target) {}
+
+  std::size_t next() {
+    while (inKernel_) {
+      const ssize_t copied = ::copy_file_range(source_, nullptr, target_, nullptr, chunkSize, 0);
+      if (copied > 0) return static_cast<std::size_t>(copied);
+      if (copied < 0 && errno == EINTR) continue;
+      if (copied < 0 && !kernelCopyUnsupported(errno)) throwPosixError(errno);
+      inKernel_ = false;
+    }
+    if (!buffer_) buffer_.reset(new char[chunkSize]);
+    const std::size_t received = readSome();
+    writeAll(target_, {buffer_.get(), received});
+    return received;
+  }
+
+ private:
+  std::size_t readSome() {
+    while (true) {
+      const ssize_t received = ::read(source_, buffer_.get(), chunkSize);
+      if (received >= 0) return static_cast<std::size_t>(received);
+      if (errno != EINTR) throwPosixError(errno);
+    }
+  }
+
+  int source_;
+  int target_;
+  bool inKernel_ = true;
+  std::unique_ptr<char[]> buffer_;
+};
+
+// Copies to the end in chunks, checking the limits after each one, so that a
+// file growing while it is copied is refused at most one chunk past the
+// limit. A file that ends short of the size it had at the open is torn, not
+// a smaller file. Returns the bytes copied.
 std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize, std::int64_t total,
                               std::int64_t count) {
-  const std::unique_ptr<char[]> chunk(new char[chunkSize]);
+  ChunkCopier copier(source, target);
   std::int64_t size = 0;
-  while (true) {
-    const ssize_t received = ::read(source, chunk.get(), chunkSize);
-    if (received < 0) {
-      if (errno == EINTR) continue;
-      throwPosixError(errno);
-    }
-    if (received == 0) break;
-    size += received;
+  while (const std::size_t moved = copier.next()) {
+    size += static_cast<std::int64_t>(moved);
     ShareImportRules::check("", count + 1, size, size + total);
-    writeAll(target, {chunk.get(), static_cast<std::size_t>(received)});
   }
   if (size < announcedSize) throw std::system_error(ShareImportFailure::readFailed);
   return size;
