@@ -32,7 +32,7 @@ test-asan:
 	cmake --build --preset asan
 	ctest --preset asan
 
-bench: build
+bench: deps
 	bench/run
 
 # Sixty seconds of libFuzzer over the rules that judge names, texts and links.
@@ -44,4 +44,4 @@ fuzz:
 	build-fuzz/bin/share_import_rules_fuzzer -max_total_time=60 build-fuzz/corpus
 
 clean:
-	rm -rf build build-ci build-asan build-fuzz
+	rm -rf build build-ci build-asan build-fuzz build-bench

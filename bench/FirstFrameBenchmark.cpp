@@ -37,6 +37,7 @@ int showCardOnce() {
   NoWorkspace workspace;
   const auto controller = std::make_shared<plumo::ShareViewController>(PLUMO_BUNDLE_DIR, nullptr, workspace);
   controller->loadView();
+  controller->viewWillAppear();
   const plumo::GtkViewRealization realization(controller->view());
   GtkWindow* window = realization.window("Share to Plumo", controller->confirm);
   gtk_window_present(window);

@@ -38,7 +38,7 @@ std::pair<std::filesystem::path, FileDescriptor> createTemporaryBeside(const std
 
 }  // namespace
 
-void writeAllAndSync(int descriptor, std::string_view bytes) {
+void writeAll(int descriptor, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
     if (written < 0) {
@@ -47,14 +47,27 @@ void writeAllAndSync(int descriptor, std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<size_t>(written));
   }
+}
+
+void writeAllAndSync(int descriptor, std::string_view bytes) {
+  writeAll(descriptor, bytes);
   sync(descriptor);
 }
 
-void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
+// Only a hint: the later sync decides what is durable, so a failure here changes nothing.
+void startWriteback(int descriptor) { ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
+FileDescriptor createNewFile(const std::filesystem::path& target) {
   FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!file.isOpen()) throwPosixError(errno);
+  return file;
+}
+
+void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
+  FileDescriptor file = createNewFile(target);
   try {
-    writeAllAndSync(file.get(), bytes);
+    writeAll(file.get(), bytes);
+    startWriteback(file.get());
   } catch (...) {
     file.close();
     ::unlink(target.c_str());

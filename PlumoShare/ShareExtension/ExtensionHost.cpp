@@ -39,11 +39,11 @@ void ExtensionHost::end(int status) {
   g_main_loop_quit(loop_);
 }
 
-int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, bool windowed) {
+int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card) {
   controller->loadView();
-  observePhases(*controller, windowed);
-  if (windowed) {
-    showCard(controller);
+  observePhases(*controller, card != nullptr);
+  if (card) {
+    showCard(controller, *card);
   } else {
     reportOnTerminal(*controller);
     MainThread::post([controller] { controller->viewDidAppear(); });
@@ -62,16 +62,10 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, b
 }
 
 // The card appears; the import starts once it is on the screen.
-void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller) {
-  realization_ = std::make_unique<GtkViewRealization>(controller->view());
-  GtkWindow* window = realization_->window(Localization::text("title"), controller->confirm);
-  g_signal_connect_data(window, "map", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                          (*static_cast<std::shared_ptr<ShareViewController>*>(data))->viewDidAppear();
-                        }),
-                        new std::shared_ptr<ShareViewController>(controller),
-                        +[](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<ShareViewController>*>(data); },
-                        GConnectFlags(0));
-  gtk_window_present(window);
+void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card) {
+  controller->viewWillAppear();
+  card.show(Localization::text("title"), controller->view(), controller->confirm,
+            [controller] { controller->viewDidAppear(); });
 }
 
 // A failure's line adds the system's reason, where there is one.

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "CardWindow.h"
 #include "ExtensionContext.h"
-#include "GtkViewRealization.h"
 #include "ShareViewController.h"
 
 namespace plumo {
@@ -27,18 +27,17 @@ class ExtensionHost : public ExtensionContext {
   void completeRequest() override;
   void cancelRequest(std::error_code error) override;
 
-  // SIGINT and SIGTERM press the dismiss button. `windowed`: GTK has a display.
-  int run(const std::shared_ptr<ShareViewController>& controller, bool windowed);
+  // SIGINT and SIGTERM press the dismiss button. Without a card the request runs headless.
+  int run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card);
 
  private:
-  void showCard(const std::shared_ptr<ShareViewController>& controller);
+  void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card);
   void reportOnTerminal(ShareViewController& controller);
   void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
 
   std::vector<ExtensionItem> items_;
   GMainLoop* loop_;
-  std::unique_ptr<GtkViewRealization> realization_;
   int exitStatus_ = dismissed;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };

@@ -89,9 +89,9 @@ void ShareViewController::loadView() {
   source->accessibilityLabel = text("accessibility.content");
   const auto arrow = arrowView();
   arrow->accessibilityLabel = text("accessibility.arrow");
-  const auto host = iconView(hostAppIcon());
-  host->accessibilityLabel = text("accessibility.destination");
-  const auto row = std::make_shared<StackView>(std::vector<std::shared_ptr<View>>{source, arrow, host},
+  hostIcon_ = iconView(std::nullopt);
+  hostIcon_->accessibilityLabel = text("accessibility.destination");
+  const auto row = std::make_shared<StackView>(std::vector<std::shared_ptr<View>>{source, arrow, hostIcon_},
                                                StackView::Orientation::horizontal);
   row->alignment = StackView::Alignment::centerY;
   row->spacing = 10;
@@ -153,6 +153,10 @@ std::shared_ptr<ImageView> ShareViewController::arrowView() {
   view->activate({LayoutConstraint::equal(*view, Attribute::width, 12),
                   LayoutConstraint::equal(*view, Attribute::height, 12)});
   return view;
+}
+
+void ShareViewController::viewWillAppear() {
+  if (hostIcon_) hostIcon_->image = hostAppIcon();
 }
 
 void ShareViewController::viewDidAppear() {

@@ -54,6 +54,9 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void loadView();
   const std::shared_ptr<View>& view() const { return view_; }
   Size preferredContentSize() const { return preferredContentSize_; }
+  // Only a card that is shown looks up the host's icon: a headless share never
+  // asks the desktop for it.
+  void viewWillAppear();
   void viewDidAppear();
 
   // The symbol of the first shared type that names a kind of content; "doc" when none does.
@@ -94,6 +97,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   ExtensionContext* context_;
   Workspace& workspace_;
   std::shared_ptr<View> view_;
+  std::shared_ptr<ImageView> hostIcon_;
   Size preferredContentSize_{0, 0};
   Phase phase_ = Phase::created;
   std::optional<std::string> failureReason_;

@@ -2,28 +2,30 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "CardModule.h"
 #include "CommandLine.h"
 #include "ExtensionHost.h"
 #include "GioWorkspace.h"
-#include "GtkViewRealization.h"
 #include "Localization.h"
 #include "Logger.h"
 #include "ProcessStart.h"
 
 namespace {
 
-// Info.plist and the translations: <prefix>/share/plumo-share beside <prefix>/bin,
-// in the build tree as once installed.
-std::filesystem::path installedBundle() {
+// The folder that holds bin/, share/ and lib/, in the build tree as once installed.
+std::filesystem::path installedPrefix() {
   std::error_code error;
   const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return program.parent_path().parent_path() / "share" / "plumo-share";
+  return program.parent_path().parent_path();
 }
 
 int printed(const char* text) {
   std::fputs(text, stdout);
   return 0;
 }
+
+// Info.plist and the translations.
+std::filesystem::path installedBundle() { return installedPrefix() / "share" / "plumo-share"; }
 
 }  // namespace
 
@@ -53,5 +55,7 @@ int main(int argc, char** argv) {
   plumo::ExtensionHost host({item});
   plumo::GioWorkspace workspace(callerEnvironment);
   const auto controller = std::make_shared<plumo::ShareViewController>(bundle, &host, workspace);
-  return host.run(controller, !commandLine.noUi && plumo::GtkViewRealization::initialize());
+  const auto card =
+      commandLine.noUi ? nullptr : plumo::CardModule::openWindow(plumo::CardModule::installedIn(installedPrefix()));
+  return host.run(controller, card.get());
 }

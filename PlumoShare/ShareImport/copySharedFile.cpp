@@ -1,6 +1,5 @@
 #include "copySharedFile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,7 +16,8 @@ namespace plumo {
 
 namespace {
 
-constexpr std::size_t chunkSize = 65'536;
+// Large enough that the system calls cost little, small enough to stay in the cache.
+constexpr std::size_t chunkSize = 131'072;
 
 // O_NONBLOCK keeps a FIFO (or a device) from blocking the open; it changes
 // nothing for the regular files that are read.
@@ -36,48 +36,63 @@ std::int64_t regularFileSize(int descriptor) {
   return status.st_size;
 }
 
-// The bytes of a file, in a buffer that is never zero-filled and grows only
-// when the file grows while it is read, never past the file limit plus one chunk.
-class FileBuffer {
- public:
-  explicit FileBuffer(std::size_t capacity) : bytes_(new char[capacity]), capacity_(capacity) {}
+// Refusals that only say the kernel cannot copy between these two files.
+bool kernelCopyUnsupported(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
 
-  // Room for the next chunk at the end.
-  char* reserveChunk() {
-    if (size_ + chunkSize > capacity_) {
-      constexpr auto largest = static_cast<std::size_t>(ShareImportRules::fileLimit) + chunkSize;
-      const std::size_t grown = std::max(std::min(capacity_ * 2, largest), size_ + chunkSize);
-      std::unique_ptr<char[]> larger(new char[grown]);
-      std::copy_n(bytes_.get(), size_, larger.get());
-      bytes_ = std::move(larger);
-      capacity_ = grown;
+// Moves the source's next chunk to the target, from their current positions:
+// inside the kernel where it can (copy_file_range, which also shares blocks
+// on btrfs and XFS), else through a buffer. Returns 0 only at the source's
+// end as read() sees it: copy_file_range also stops at a size that says
+// nothing (procfs files announce 0), so its 0 is checked with a read.
+class ChunkCopier {
+ public:
+  ChunkCopier(int source, int target) : source_(source), target_(target) {}
+
+  std::size_t next() {
+    while (inKernel_) {
+      const ssize_t copied = ::copy_file_range(source_, nullptr, target_, nullptr, chunkSize, 0);
+      if (copied > 0) return static_cast<std::size_t>(copied);
+      if (copied < 0 && errno == EINTR) continue;
+      if (copied < 0 && !kernelCopyUnsupported(errno)) throwPosixError(errno);
+      inKernel_ = false;
     }
-    return bytes_.get() + size_;
+    if (!buffer_) buffer_.reset(new char[chunkSize]);
+    const std::size_t received = readSome();
+    writeAll(target_, {buffer_.get(), received});
+    return received;
   }
-  void commit(std::size_t count) { size_ += count; }
-  std::string_view view() const { return {bytes_.get(), size_}; }
 
  private:
-  std::unique_ptr<char[]> bytes_;
-  std::size_t capacity_;
-  std::size_t size_ = 0;
+  std::size_t readSome() {
+    while (true) {
+      const ssize_t received = ::read(source_, buffer_.get(), chunkSize);
+      if (received >= 0) return static_cast<std::size_t>(received);
+      if (errno != EINTR) throwPosixError(errno);
+    }
+  }
+
+  int source_;
+  int target_;
+  bool inKernel_ = true;
+  std::unique_ptr<char[]> buffer_;
 };
 
-// Reads to the end in chunks, checking the limits after each one. The buffer
-// is sized for the announced length plus the final empty read.
-FileBuffer readWithinLimits(int descriptor, std::int64_t announcedSize, std::int64_t total, std::int64_t count) {
-  FileBuffer buffer(static_cast<std::size_t>(announcedSize) + chunkSize);
-  while (true) {
-    const ssize_t received = ::read(descriptor, buffer.reserveChunk(), chunkSize);
-    if (received < 0) {
-      if (errno == EINTR) continue;
-      throwPosixError(errno);
-    }
-    if (received == 0) return buffer;
-    buffer.commit(static_cast<std::size_t>(received));
-    const auto size = static_cast<std::int64_t>(buffer.view().size());
+// Copies to the end in chunks, checking the limits after each one, so that a
+// file growing while it is copied is refused at most one chunk past the
+// limit. A file that ends short of the size it had at the open is torn, not
+// a smaller file. Returns the bytes copied.
+std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize, std::int64_t total,
+                              std::int64_t count) {
+  ChunkCopier copier(source, target);
+  std::int64_t size = 0;
+  while (const std::size_t moved = copier.next()) {
+    size += static_cast<std::int64_t>(moved);
     ShareImportRules::check("", count + 1, size, size + total);
   }
+  if (size < announcedSize) throw std::system_error(ShareImportFailure::readFailed);
+  return size;
 }
 
 }  // namespace
@@ -85,14 +100,21 @@ FileBuffer readWithinLimits(int descriptor, std::int64_t announcedSize, std::int
 ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
                                const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count) {
   ShareImportRules::check("", count + 1, 0, total);
-  FileDescriptor file = openSource(source.path());
+  const FileDescriptor file = openSource(source.path());
   const std::int64_t announcedSize = regularFileSize(file.get());
-  const FileBuffer buffer = readWithinLimits(file.get(), announcedSize, total, count);
-  file.close();
 
   std::string name = ShareImportRules::filename(suggested, source.lastPathComponent(), count);
-  writeNewFile(folder / name, buffer.view());
-  return {std::move(name), static_cast<std::int64_t>(buffer.view().size())};
+  const std::filesystem::path target = folder / name;
+  FileDescriptor copy = createNewFile(target);
+  try {
+    const std::int64_t size = copyWithinLimits(file.get(), copy.get(), announcedSize, total, count);
+    startWriteback(copy.get());
+    return {std::move(name), size};
+  } catch (...) {
+    copy.close();
+    ::unlink(target.c_str());
+    throw;
+  }
 }
 
 }  // namespace plumo

@@ -13,7 +13,9 @@ namespace plumo {
 // Copies one shared regular file into the staging folder under a safe name
 // numbered by `count`, never overwriting and never following a link. The
 // size and count limits are enforced before the source is opened, against
-// its size, and again while it is read, so a file that grows is caught too.
+// its size, and again while it is read, so a file that grows is caught too; a
+// file that shrinks while it is read is refused as readFailed. The copy is
+// written, its writeback started, but not synced: publishing the share does.
 ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
                                const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count);
 

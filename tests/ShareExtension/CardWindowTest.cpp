@@ -152,6 +152,7 @@ class CardWindowTest : public ::testing::Test {
   void showCard() {
     controller = std::make_shared<ShareViewController>(temporary.path(), &context, workspace);
     controller->loadView();
+    controller->viewWillAppear();
     realization = std::make_unique<GtkViewRealization>(controller->view());
     window = realization->window("Share to Plumo", controller->confirm);
     gtk_window_present(window);

@@ -339,6 +339,8 @@ TEST_F(ShareViewControllerTest, SettingsAreReadAfreshWithTheirDefaults) {
   EXPECT_EQ(shown->scheme(), "plumo") << "a value that is not a string";
   EXPECT_EQ(shown->hostBundleId(), "org.example.host");
   shown->loadView();
+  EXPECT_THAT(workspace.iconRequests, IsEmpty()) << "a card that no one sees needs no icon";
+  shown->viewWillAppear();
   EXPECT_THAT(workspace.iconRequests, ElementsAre("org.example.host"));
 }
 

@@ -178,6 +178,23 @@ TEST_F(CopySharedFileTest, AFileThatKeepsGrowingIsRefusedWhileItIsRead) {
   EXPECT_EQ(countEntries(folder), 0u) << "no partial copy is left";
 }
 
+// /proc/self/pagemap announces 0 bytes and reads on far past the file limit:
+// the copy stops at the limit and leaves nothing behind.
+TEST_F(CopySharedFileTest, AFileThatGrowsPastTheLimitWhileCopiedIsRefused) {
+  EXPECT_EQ(failureOf(Url::fileUrl("/proc/self/pagemap")), ShareImportFailure::tooLarge);
+  EXPECT_EQ(countEntries(folder), 0u) << "the partial copy is removed";
+}
+
+// A sysfs file announces a whole page and reads a few bytes, as a file cut
+// short while it is read does: a torn prefix is never staged.
+TEST_F(CopySharedFileTest, AFileThatEndsShortOfItsSizeAtTheOpenIsReadFailed) {
+  const fs::path cutShort = "/sys/devices/system/cpu/online";
+  if (!fs::exists(cutShort)) GTEST_SKIP() << "no sysfs";
+  ASSERT_GT(fs::file_size(cutShort), readFile(cutShort).size());
+  EXPECT_EQ(failureOf(Url::fileUrl(cutShort)), ShareImportFailure::readFailed);
+  EXPECT_EQ(countEntries(folder), 0u) << "the partial copy is removed";
+}
+
 TEST_F(CopySharedFileTest, OnlyRegularFilesAreRead) {
   writeFile(sources / "target", "secret");
   fs::create_symlink(sources / "target", sources / "link");

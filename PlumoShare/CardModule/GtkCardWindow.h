@@ -1,0 +1,20 @@
+#pragma once
+
+#include <memory>
+
+#include "CardWindow.h"
+#include "GtkViewRealization.h"
+
+namespace plumo {
+
+// The card's window with GTK 4: the view tree realized as widgets.
+class GtkCardWindow : public CardWindow {
+ public:
+  void show(const std::string& title, const std::shared_ptr<View>& view, const std::shared_ptr<Button>& dismiss,
+            std::function<void()> appeared) override;
+
+ private:
+  std::unique_ptr<GtkViewRealization> realization_;
+};
+
+}  // namespace plumo
