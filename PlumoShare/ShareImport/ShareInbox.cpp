@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
 #include "RemoveTree.h"
@@ -105,11 +107,12 @@ std::string openError(const char* what, int error) {
 void checkAgainstFolder(const SharePayload& payload, std::string_view id, int folder) {
   if (payload.id != id) throw std::invalid_argument("id does not match the folder's name");
   for (const auto& name : payload.files) {
+    const std::string quoted = nlohmann::json(name).dump();
     struct stat status {};
     if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      throw std::invalid_argument("files: " + name + " is missing");
+      throw std::invalid_argument("files: " + quoted + " is missing");
     }
-    if (!S_ISREG(status.st_mode)) throw std::invalid_argument("files: " + name + " is not a regular file");
+    if (!S_ISREG(status.st_mode)) throw std::invalid_argument("files: " + quoted + " is not a regular file");
   }
 }
 
