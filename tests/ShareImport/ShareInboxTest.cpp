@@ -107,6 +107,14 @@ TEST_F(ShareInboxTest, TheTreeIsMadePrivateAndTheContainerMayBeALink) {
   }
   EXPECT_EQ(errorOf([&] { inbox.openInbox(false); }), posixError(ENOENT)) << "never made without create";
   EXPECT_FALSE(fs::exists(root));
+
+  fs::create_directories(root / "inbox");  // as earlier releases made it
+  for (const auto& folder : {root, root / "inbox"}) ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  EXPECT_TRUE(inbox.openInbox(false).isOpen()) << "readable by others, but nobody else's to change";
+  EXPECT_EQ(modeOf(root / "inbox"), 0755u) << "a reader changes nothing";
+  EXPECT_TRUE(inbox.openInbox(true).isOpen());
+  EXPECT_EQ(modeOf(root), 0700u);
+  EXPECT_EQ(modeOf(root / "inbox"), 0700u);
 }
 
 TEST_F(ShareInboxTest, LinksForeignOwnersAndWritableFoldersAreRefusedWithNothingWritten) {
