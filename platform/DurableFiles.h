@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "FileDescriptor.h"
@@ -11,8 +12,8 @@ namespace plumo {
 // Every failure throws the POSIX error; nothing is left at the target after a
 // failed write.
 
-// Creates an empty file to write, failing with EEXIST if anything (a link
-// included) is there.
+// Creates an empty file to write (0600: readable by the user alone, whatever it
+// will hold), failing with EEXIST if anything (a link included) is there.
 FileDescriptor createNewFile(const std::filesystem::path& target);
 
 // Creates the file as createNewFile does, with these bytes. Its writeback has
@@ -20,20 +21,20 @@ FileDescriptor createNewFile(const std::filesystem::path& target);
 // share is published).
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 
-// Replaces the target in one step: a temporary file beside it, synced, renamed over it.
-void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+// Replaces the entry `name` of an open folder in one step: a temporary file
+// (mode 0600) beside it, synced, renamed over it. The folder itself is not synced.
+void writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes);
 
-// Flushes a file's data, or a directory's entries, to the disk.
-void syncPath(const std::filesystem::path& path);
+// Flushes an open file's data, or a folder's entries, to the disk.
+void syncDescriptor(int descriptor);
+
+// Opens the entry `name` of an open folder without following a link and syncs it.
+void syncEntryAt(int folder, const std::string& name);
 
 // Writes every byte to an open descriptor.
 void writeAll(int descriptor, std::string_view bytes);
 
-// Writes every byte to an open descriptor, then syncs it.
-void writeAllAndSync(int descriptor, std::string_view bytes);
-
-// Starts writing a file's dirty pages to the disk without waiting, so that the
-// sync that makes it durable later finds less to do.
+// Starts writing an open file's data to the disk without waiting for it.
 void startWriteback(int descriptor);
 
 }  // namespace plumo

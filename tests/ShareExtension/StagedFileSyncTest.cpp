@@ -38,7 +38,7 @@ TEST(StagedFileSyncTest, EachStagedFileIsSyncedOnceBeforeTheMove) {
 
   // fsync(5</…/staging/<id>/1-a.txt>): the syncs of staged files, counted before the share's move.
   const std::regex stagedSync(R"(f(?:data)?sync\(\d+</[^>]*/staging/[^/>]+/([^/>]+)>\))");
-  const std::regex move(R"(rename(?:at2)?\(.*/staging/.*/inbox/)");
+  const std::regex move(R"(rename(?:at2?)?\(.*/staging[/>].*/inbox[/>])");
   std::map<std::string, int> syncs;
   bool moved = false;
   std::istringstream lines(testing::readFile(trace));
