@@ -201,8 +201,10 @@ void ShareViewController::collect(std::vector<ExtensionItem> items) {
   });
 }
 
-// Back on the main thread once the collection has ended.
+// Back on the main thread once the collection has ended; its thread posted
+// this as its last step, so the join returns at once.
 void ShareViewController::finishImport(std::optional<SharePayload> payload, std::exception_ptr failure) {
+  if (task_->collection.joinable()) task_->collection.join();
   std::string stage = "provider";
   try {
     if (failure) std::rethrow_exception(failure);
@@ -232,9 +234,18 @@ void ShareViewController::failImport(const std::string& stage, const std::except
 }
 
 void ShareViewController::cancelShare() {
-  if (task_) task_->cancellation.request_stop();
+  stopCollection();
   if (staged_) staged_->discardUnpublished();
   if (context_) context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
+}
+
+// Waits for the collection thread, so that nothing writes into the staging
+// folder once this returns and no thread of the share outlives the request.
+// A load that never answers ends the collection at the stop request.
+void ShareViewController::stopCollection() {
+  if (!task_) return;
+  task_->cancellation.request_stop();
+  if (task_->collection.joinable()) task_->collection.join();
 }
 
 void ShareViewController::openPlumo(const std::string& shareId) {
