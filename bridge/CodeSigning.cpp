@@ -1,6 +1,7 @@
 #include "CodeSigning.h"
 
 #include "ElfSection.h"
+#include "PropertyList.h"
 
 namespace plumo::bridge {
 
@@ -27,7 +28,7 @@ int CodeSigning::copySigningInformation(const Code& staticCode, unsigned flags, 
   }
   const auto signature = ElfSection::read(staticCode.executable, sectionName);
   if (!signature || signature->empty()) return unsignedStatus;
-  plist_from_xml(signature->data(), static_cast<uint32_t>(signature->size()), &information);
+  information = PropertyList::fromXml(*signature).release();
   return information != nullptr ? 0 : unsignedStatus;
 }
 

@@ -1,36 +1,49 @@
 #include "InfoDictionary.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <plist/plist.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FileDescriptor.h"
 
 namespace plumo {
 
 namespace {
 
-using PropertyList = std::unique_ptr<void, decltype(&plist_free)>;
-
-PropertyList parse(const std::string& bytes) {
-  plist_t root = nullptr;
-  if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
-    plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-  } else {
-    plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+// The file's bytes, when it is a regular file no larger than a property list may be.
+// O_NONBLOCK keeps a FIFO planted in the bundle from blocking the open.
+std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
+  const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat status {};
+  if (!descriptor.isOpen() || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  // Room for one byte past the size seen (or the limit): a file that grew reads as cut short or too large.
+  const auto announced = static_cast<std::size_t>(status.st_size);
+  std::string bytes(std::min(announced, PropertyList::byteLimit) + 1, '\0');
+  std::size_t used = 0;
+  while (used < bytes.size()) {
+    const ssize_t count = ::read(descriptor.get(), bytes.data() + used, bytes.size() - used);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return std::nullopt;
+    if (count == 0) break;
+    used += static_cast<std::size_t>(count);
   }
-  return {root, &plist_free};
+  bytes.resize(used);
+  return bytes;
 }
 
 }  // namespace
 
+InfoDictionary::InfoDictionary(const std::filesystem::path& file) : root_(nullptr, &plist_free) {
+  const auto bytes = readSmallFile(file);
+  if (bytes) root_ = PropertyList::fromXml(*bytes);
+}
+
 std::optional<std::string> InfoDictionary::string(const std::string& key) const {
-  std::ifstream stream(file_, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-  if (bytes.empty()) return std::nullopt;
-  const PropertyList root = parse(bytes);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
-  const plist_t value = plist_dict_get_item(root.get(), key.c_str());
+  if (!root_ || plist_get_node_type(root_.get()) != PLIST_DICT) return std::nullopt;
+  const plist_t value = plist_dict_get_item(root_.get(), key.c_str());
   if (value == nullptr || plist_get_node_type(value) != PLIST_STRING) return std::nullopt;
   char* text = nullptr;
   plist_get_string_val(value, &text);

@@ -4,19 +4,23 @@
 #include <optional>
 #include <string>
 
+#include "PropertyList.h"
+
 namespace plumo {
 
-// A bundle's information dictionary, Info.plist (an XML or binary property
-// list). Every lookup reads the file afresh.
+// A bundle's information dictionary, Info.plist (an XML property list), read
+// once when it is made: one run of a share is one short process. A file that
+// is missing, is no regular file, cannot be read, or is no property list
+// within PropertyList's limits reads as a dictionary without keys.
 class InfoDictionary {
  public:
-  explicit InfoDictionary(std::filesystem::path file) : file_(std::move(file)) {}
+  explicit InfoDictionary(const std::filesystem::path& file);
 
-  // The string under `key`; absent when the file, the key or a string value is missing.
+  // The string under `key`; absent when the key or a string value is missing.
   std::optional<std::string> string(const std::string& key) const;
 
  private:
-  std::filesystem::path file_;
+  PropertyList::Root root_;
 };
 
 }  // namespace plumo

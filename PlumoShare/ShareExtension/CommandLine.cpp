@@ -29,7 +29,7 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
   // The user named this path: a link they name is followed to what it names.
   const auto path = std::filesystem::canonical(given, error);
   if (error) throw CommandLine::UsageError(given.string() + ": " + error.message());
-  return std::make_shared<FileItemProvider>(path, FileItemProvider::typeOf(path));
+  return std::make_shared<FileItemProvider>(path);
 }
 
 std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {

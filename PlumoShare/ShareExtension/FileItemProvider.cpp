@@ -11,11 +11,13 @@
 
 namespace plumo {
 
-FileItemProvider::FileItemProvider(std::filesystem::path path, std::string typeIdentifier)
-    : path_(std::move(path)), typeIdentifier_(std::move(typeIdentifier)) {}
+FileItemProvider::FileItemProvider(std::filesystem::path path)
+    : path_(std::move(path)), typeIdentifier_(typeOf(path_, lookupError_)) {}
 
-std::string FileItemProvider::typeOf(const std::filesystem::path& path) {
-  if (std::filesystem::is_directory(path)) return std::string(UTType::folder.identifier());
+std::string FileItemProvider::typeOf(const std::filesystem::path& path, std::error_code& error) {
+  const bool isDirectory = std::filesystem::is_directory(path, error);
+  if (error) return std::string(UTType::data.identifier());
+  if (isDirectory) return std::string(UTType::folder.identifier());
   const std::unique_ptr<GFile, decltype(&g_object_unref)> file(g_file_new_for_path(path.c_str()), &g_object_unref);
   const std::unique_ptr<GFileInfo, decltype(&g_object_unref)> info(
       g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE, nullptr, nullptr),
@@ -34,12 +36,16 @@ std::vector<std::string> FileItemProvider::registeredTypeIdentifiers() const {
 std::optional<std::string> FileItemProvider::suggestedName() const { return path_.filename().string(); }
 
 void FileItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
-  answerOnOwnThread([url = Url::fileUrl(path_), completion = std::move(completion)] { completion(url, {}); });
+  answerOnOwnThread([url = Url::fileUrl(path_), error = lookupError_, completion = std::move(completion)] {
+    if (error) return completion(std::nullopt, error);
+    completion(url, {});
+  });
 }
 
 // Reads at most one byte past the file limit: enough for the collector to refuse a larger file.
 void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
-  answerOnOwnThread([path = path_, completion = std::move(completion)] {
+  answerOnOwnThread([path = path_, error = lookupError_, completion = std::move(completion)] {
+    if (error) return completion(std::nullopt, error);
     std::ifstream stream(path, std::ios::binary);
     if (!stream) return completion(std::nullopt, posixError(EACCES));
     Data data(static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
@@ -50,7 +56,10 @@ void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion
 }
 
 void FileItemProvider::loadItem(const std::string&, ItemCompletion completion) {
-  answerOnOwnThread([url = Url::fileUrl(path_), completion = std::move(completion)] { completion(url, {}); });
+  answerOnOwnThread([url = Url::fileUrl(path_), error = lookupError_, completion = std::move(completion)] {
+    if (error) return completion(std::nullopt, error);
+    completion(url, {});
+  });
 }
 
 }  // namespace plumo

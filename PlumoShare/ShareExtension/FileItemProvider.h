@@ -8,14 +8,12 @@ namespace plumo {
 
 // A file or folder named on the command line. Its types are the file's own
 // (from its MIME type) or public.folder, then public.file-url; every load
-// hands out the file where it lies, which is never removed.
+// hands out the file where it lies, which is never removed. A path that
+// cannot be examined offers public.data, and every load fails with the error.
 class FileItemProvider : public ThreadedItemProvider {
  public:
-  // `path` is absolute; `typeIdentifier` is the type of its contents.
-  FileItemProvider(std::filesystem::path path, std::string typeIdentifier);
-
-  // The type identifier of what lies at `path`: a folder, or a file's sniffed MIME type.
-  static std::string typeOf(const std::filesystem::path& path);
+  // `path` is absolute; its type is looked up here, once.
+  explicit FileItemProvider(std::filesystem::path path);
 
   std::vector<std::string> registeredTypeIdentifiers() const override;
   std::optional<std::string> suggestedName() const override;
@@ -24,7 +22,11 @@ class FileItemProvider : public ThreadedItemProvider {
   void loadItem(const std::string& typeIdentifier, ItemCompletion completion) override;
 
  private:
+  // The type identifier of what lies at `path`: a folder, or a file's sniffed MIME type.
+  static std::string typeOf(const std::filesystem::path& path, std::error_code& error);
+
   std::filesystem::path path_;
+  std::error_code lookupError_;
   std::string typeIdentifier_;
 };
 

@@ -241,11 +241,20 @@ void ShareViewController::failImport(const std::string& stage, const std::except
 }
 
 void ShareViewController::cancelShare() {
-  if (task_) task_->cancellation.request_stop();
+  stopCollection();
   if (staged_) staged_->discardUnpublished();
   // The worker may have published before the stop: a dismiss keeps that share.
   if (phase_ == Phase::importing && staged_ && staged_->published()) enter(Phase::published);
   if (context_) context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
+}
+
+// Waits for the collection thread, so that nothing writes into the staging
+// folder once this returns and no thread of the share outlives the request.
+// A load that never answers ends the collection at the stop request.
+void ShareViewController::stopCollection() {
+  if (!task_) return;
+  task_->cancellation.request_stop();
+  if (task_->collection.joinable()) task_->collection.join();
 }
 
 // The share is published by now: no failure here may report it as not saved.

@@ -44,7 +44,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   const std::shared_ptr<Label> status = Label::labelWithString("");
   const std::shared_ptr<Button> confirm = std::make_shared<Button>();
 
-  // Read from Info.plist on every use.
+  // From Info.plist, read once when the controller is made.
   std::string group() const;
   std::string scheme() const;
   std::string hostBundleId() const;
@@ -83,6 +83,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void finishImport(std::size_t attachmentCount, std::error_code unsynced);
   void failImport(const std::string& stage, const std::exception_ptr& failure);
   void cancelShare();
+  void stopCollection();
   void openPlumo(const std::string& shareId);
   std::optional<Image> hostAppIcon() const;
   void enter(Phase phase);

@@ -28,6 +28,39 @@ std::filesystem::path makePrivateFolder() {
 StandardInputItemProvider::StandardInputItemProvider(std::string typeIdentifier)
     : typeIdentifier_(std::move(typeIdentifier)) {}
 
+StandardInputItemProvider::~StandardInputItemProvider() { temporaryFolders_->removeAllForGood(); }
+
+std::optional<std::filesystem::path> StandardInputItemProvider::TemporaryFolders::create(const std::string& name,
+                                                                                         std::string_view bytes) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return std::nullopt;
+  const auto folder = makePrivateFolder();
+  live_.insert(folder);
+  try {
+    writeNewFile(folder / name, bytes);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    live_.erase(folder);
+    throw;
+  }
+  return folder;
+}
+
+void StandardInputItemProvider::TemporaryFolders::remove(const std::filesystem::path& folder) {
+  std::lock_guard lock(mutex_);
+  std::error_code ignored;
+  if (live_.erase(folder) > 0) std::filesystem::remove_all(folder, ignored);
+}
+
+void StandardInputItemProvider::TemporaryFolders::removeAllForGood() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  std::error_code ignored;
+  for (const auto& folder : live_) std::filesystem::remove_all(folder, ignored);
+  live_.clear();
+}
+
 const StandardInputItemProvider::Input& StandardInputItemProvider::readOnce(Input& input) {
   std::call_once(input.read, [&input] {
     const std::size_t limit = static_cast<std::size_t>(ShareImportRules::fileLimit) + 1;
@@ -46,19 +79,21 @@ const StandardInputItemProvider::Input& StandardInputItemProvider::readOnce(Inpu
 }
 
 void StandardInputItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
-  answerOnOwnThread([input = input_, type = typeIdentifier_, completion = std::move(completion)] {
+  answerOnOwnThread([input = input_, folders = temporaryFolders_, type = typeIdentifier_,
+                     completion = std::move(completion)] {
     const Input& read = readOnce(*input);
     if (read.error) return completion(std::nullopt, read.error);
     const auto declared = UTType::withIdentifier(type);
     const std::string name = "stdin." + (declared ? declared->preferredFilenameExtension() : std::nullopt).value_or("bin");
+    std::optional<std::filesystem::path> folder;
     try {
-      const auto folder = makePrivateFolder();
-      writeNewFile(folder / name, std::string_view(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size()));
-      completion(Url::fileUrl(folder / name), {});
-      std::filesystem::remove_all(folder);
+      folder = folders->create(name, std::string_view(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size()));
     } catch (const std::system_error& error) {
-      completion(std::nullopt, error.code());
+      return completion(std::nullopt, error.code());
     }
+    if (!folder) return completion(std::nullopt, posixError(ECANCELED));
+    completion(Url::fileUrl(*folder / name), {});
+    folders->remove(*folder);
   });
 }
 

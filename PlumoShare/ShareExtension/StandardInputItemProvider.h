@@ -1,7 +1,10 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string_view>
 
 #include "ThreadedItemProvider.h"
 
@@ -13,6 +16,10 @@ namespace plumo {
 class StandardInputItemProvider : public ThreadedItemProvider {
  public:
   explicit StandardInputItemProvider(std::string typeIdentifier);
+  // Removes the temporary files still handed out: the process may end while a handler runs.
+  ~StandardInputItemProvider() override;
+  StandardInputItemProvider(const StandardInputItemProvider&) = delete;
+  StandardInputItemProvider& operator=(const StandardInputItemProvider&) = delete;
 
   std::vector<std::string> registeredTypeIdentifiers() const override { return {typeIdentifier_}; }
   std::optional<std::string> suggestedName() const override { return std::nullopt; }
@@ -30,8 +37,24 @@ class StandardInputItemProvider : public ThreadedItemProvider {
   };
   static const Input& readOnce(Input& input);
 
+  // The private folders of the temporary files handed out, each removed when
+  // its handler has returned or when the provider goes, whichever comes first.
+  class TemporaryFolders {
+   public:
+    // A new private folder holding `bytes` as `name`; absent once the provider has gone.
+    std::optional<std::filesystem::path> create(const std::string& name, std::string_view bytes);
+    void remove(const std::filesystem::path& folder);
+    void removeAllForGood();
+
+   private:
+    std::mutex mutex_;
+    bool closed_ = false;
+    std::set<std::filesystem::path> live_;
+  };
+
   std::string typeIdentifier_;
   std::shared_ptr<Input> input_ = std::make_shared<Input>();
+  std::shared_ptr<TemporaryFolders> temporaryFolders_ = std::make_shared<TemporaryFolders>();
 };
 
 }  // namespace plumo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <sys/stat.h>
 
 #include "Cancellation.h"
@@ -46,6 +47,26 @@ LinkStatus linkStatus(const Url& url) {
   if (::lstat(url.path().c_str(), &status) != 0) throwPosixError(errno);
   return {S_ISDIR(status.st_mode), S_ISLNK(status.st_mode)};
 }
+
+// Lets a provider's handler write into the staging folder only while the
+// collection still waits for it: closing waits for a write under way and
+// refuses every later one, so that a stopped collection leaves no writer behind.
+class StagingWriteGate {
+ public:
+  template <class Write>
+  void pass(const Write& write) {
+    std::lock_guard lock(mutex_);
+    if (!closed_) write();
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool closed_ = false;
+};
 
 double millisecondsSince1970() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -109,7 +130,9 @@ void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareSt
   }
 }
 
+// The manifest is JSON, which carries Unicode text only.
 void SharePayloadCollector::append(std::string text) {
+  if (!Utf8::isValid(text)) throw std::system_error(ShareImportFailure::unsupported);
   messages_.push_back(std::move(text));
   ShareImportRules::check(joinedMessages(), static_cast<std::int64_t>(files_.size()));
 }
@@ -119,7 +142,7 @@ void SharePayloadCollector::appendDirectory(const Url& url) {
   if (static_cast<std::int64_t>(directories_.size()) >= ShareImportRules::directoryLimit) {
     throw std::system_error(ShareImportFailure::tooLarge);
   }
-  if (!path.starts_with('/')) throw std::system_error(ShareImportFailure::unsupported);
+  if (!path.starts_with('/') || !Utf8::isValid(path)) throw std::system_error(ShareImportFailure::unsupported);
   const LinkStatus status = linkStatus(url);
   if (!status.isDirectory || status.isSymbolicLink) throw std::system_error(ShareImportFailure::unsupported);
   if (std::find(directories_.begin(), directories_.end(), path) == directories_.end()) directories_.push_back(path);
@@ -148,24 +171,32 @@ ShareFileResult SharePayloadCollector::representation(ItemProvider& provider, co
 
   // The temporary file exists only while the handler runs, so the copy happens inside it.
   OneShot<ShareFileResult> fileAttempt(noItemDelivered());
+  const auto gate = std::make_shared<StagingWriteGate>();
   provider.loadFileRepresentation(
-      type, [deliver = fileAttempt.deliverer(), folder, suggested, total, count](const std::optional<Url>& temporary,
-                                                                                  std::error_code error) {
+      type, [deliver = fileAttempt.deliverer(), gate, folder, suggested, total, count](
+                const std::optional<Url>& temporary, std::error_code error) {
         if (error) return deliver(error);
         if (!temporary) return deliver(noItemDelivered());
-        try {
-          deliver(copySharedFile(*temporary, folder, suggested, total, count));
-        } catch (...) {
-          deliver(errorCodeOf(std::current_exception()));
-        }
+        gate->pass([&] {
+          try {
+            deliver(copySharedFile(*temporary, folder, suggested, total, count));
+          } catch (...) {
+            deliver(errorCodeOf(std::current_exception()));
+          }
+        });
       });
+  std::optional<ShareFileResult> staged;
+  std::error_code failure;
   try {
-    return fileAttempt.wait(stop);
+    staged = fileAttempt.wait(stop);
   } catch (const std::system_error& error) {
-    // A limit is final; any other failure of the file may still succeed as data.
-    if (isCancellation(error.code()) || ShareImportFailure::category(error.code()) == ShareImportFailure::tooLarge) {
-      throw;
-    }
+    failure = error.code();
+  }
+  gate->close();
+  if (staged) return std::move(*staged);
+  // A limit is final; any other failure of the file may still succeed as data.
+  if (isCancellation(failure) || ShareImportFailure::category(failure) == ShareImportFailure::tooLarge) {
+    throw std::system_error(failure);
   }
   return stageData(provider, type, folder, suggested, total, count, stop);
 }

@@ -16,7 +16,9 @@ namespace plumo {
 // Turns the shared items of one import into a payload: files and data are
 // staged into the store's folder, texts and links become the message, folders
 // are recorded by path. Runs on a worker thread and loads one attachment at a
-// time; the first failure ends the collection.
+// time; the first failure ends the collection. Once collect() has returned
+// or thrown, nothing writes into the store's folder for it any more, not even
+// a provider's handler that answers late.
 class SharePayloadCollector {
  public:
   static constexpr std::size_t attachmentLimit = 32;

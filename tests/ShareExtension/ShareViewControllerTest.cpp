@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 #include "ErrorDomain.h"
 #include "Files.h"
 #include "ImageView.h"
 #include "Localization.h"
+#include "PropertyList.h"
 #include "RecordingContext.h"
 #include "RecordingWorkspace.h"
 #include "StackView.h"
@@ -125,6 +127,13 @@ class ShareViewControllerTest : public ::testing::Test {
     return fs::exists(root / "staging") ? testing::countEntries(root / "staging") : 0;
   }
 };
+
+std::string repeated(const std::string& text, int times) {
+  std::string result;
+  result.reserve(text.size() * static_cast<std::size_t>(times));
+  for (int index = 0; index < times; ++index) result += text;
+  return result;
+}
 
 ExtensionItem itemWith(std::optional<std::vector<std::shared_ptr<ItemProvider>>> attachments,
                        std::optional<std::string> contentText = std::nullopt) {
@@ -305,6 +314,7 @@ TEST_F(ShareViewControllerTest, DismissDuringACollectionCancelsEverythingQuietly
   shown->confirm->performClick();
   EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
   EXPECT_FALSE(fs::exists(stagingFolder));
+  EXPECT_EQ(slow.use_count(), 2) << "the collection thread has ended and let go of the items";
 
   // The collection ends once it sees the cancellation; nothing follows it.
   settle();
@@ -313,6 +323,27 @@ TEST_F(ShareViewControllerTest, DismissDuringACollectionCancelsEverythingQuietly
   EXPECT_THAT(CapturedLog::shared().take(), IsEmpty());
   EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
   EXPECT_EQ(shown->phase(), Phase::importing);
+}
+
+// The staging folder goes only once nothing writes into it any more: not the
+// collection, and not a provider's handler copying its file at the dismiss.
+TEST_F(ShareViewControllerTest, ADismissWhileAFileIsStagedLeavesNoStagingFolder) {
+  for (int run = 0; run < 6; ++run) {
+    std::vector<std::shared_ptr<TestItemProvider>> providers;
+    for (int index = 0; index < 3; ++index) {
+      auto file = std::make_shared<TestItemProvider>(std::vector<std::string>{"public.png"});
+      file->fileContents = std::string(2 << 20, 'x');
+      providers.push_back(file);
+    }
+    context.items = {itemWith(std::vector<std::shared_ptr<ItemProvider>>(providers.begin(), providers.end()))};
+    const auto shown = controller();
+    shown->viewDidAppear();
+    ASSERT_TRUE(runUntil([&] { return !providers[run % 3]->requests().empty(); }));
+    shown->confirm->performClick();
+    context.items.clear();
+    providers.clear();  // each provider waits for its answer to end
+    EXPECT_EQ(stagingFolders(), 0u) << "run " << run;
+  }
 }
 
 TEST_F(ShareViewControllerTest, ASecondAppearanceStartsNothing) {
@@ -327,21 +358,56 @@ TEST_F(ShareViewControllerTest, ASecondAppearanceStartsNothing) {
   EXPECT_EQ(testing::countEntries(root / "inbox"), 2u) << "one share and the lock file";
 }
 
-TEST_F(ShareViewControllerTest, SettingsAreReadAfreshWithTheirDefaults) {
-  const auto shown = controller();
+TEST_F(ShareViewControllerTest, SettingsAreReadOnceWithTheirDefaults) {
   writeInfo({});
-  EXPECT_EQ(shown->group(), "");
-  EXPECT_EQ(shown->scheme(), "plumo");
-  EXPECT_EQ(shown->hostBundleId(), PLUMO_HOST_BUNDLE_ID);
+  const auto defaults = controller();
+  EXPECT_EQ(defaults->group(), "");
+  EXPECT_EQ(defaults->scheme(), "plumo");
+  EXPECT_EQ(defaults->hostBundleId(), PLUMO_HOST_BUNDLE_ID);
   writeFile(bundle / "Info.plist",
             "<plist version=\"1.0\"><dict><key>PlumoScheme</key><integer>7</integer>"
             "<key>PlumoHostBundleId</key><string>org.example.host</string></dict></plist>");
+  EXPECT_EQ(defaults->hostBundleId(), PLUMO_HOST_BUNDLE_ID) << "read when the controller was made";
+  const auto shown = controller();
   EXPECT_EQ(shown->scheme(), "plumo") << "a value that is not a string";
   EXPECT_EQ(shown->hostBundleId(), "org.example.host");
   shown->loadView();
   EXPECT_THAT(workspace.iconRequests, IsEmpty()) << "a card that no one sees needs no icon";
   shown->viewWillAppear();
   EXPECT_THAT(workspace.iconRequests, ElementsAre("org.example.host"));
+}
+
+// Info.plist is input nobody vouches for: whatever it is, it reads as a dictionary or as none.
+TEST_F(ShareViewControllerTest, AnInfoPlistThatCannotBeUsedReadsAsNoKeys) {
+  const std::string entry = "<key>PlumoScheme</key><string>custom</string>";
+  const auto nested = [&](int depth) {
+    return "<plist version=\"1.0\"><dict>" + entry + "<key>deep</key>" + repeated("<array>", depth) +
+           repeated("</array>", depth) + "</dict></plist>";
+  };
+  writeFile(bundle / "Info.plist", nested(PropertyList::depthLimit - 1));
+  EXPECT_EQ(controller()->scheme(), "custom") << "nested as deeply as allowed";
+  writeFile(bundle / "Info.plist", "<plist version=\"1.0\"><dict>" + entry + "<!--" + repeated("<array>", 100) +
+                                       "--><key>d</key><array><string>&lt;array&gt;</string></array></dict></plist>");
+  EXPECT_EQ(controller()->scheme(), "custom") << "no array in a comment or in a string";
+
+  for (const std::string& contents :
+       {nested(PropertyList::depthLimit), "<plist version=\"1.0\">" + repeated("<array>", 1'000'000),
+        "<plist version=\"1.0\"><dict>" + entry + "<!--" + repeated("</array>", 100) + "-->" +
+            "<key>deep</key>" + repeated("<array>", 100) + repeated("</array>", 100) + "</dict></plist>",
+        "<plist version=\"1.0\"><dict>" + entry + "<key>big</key><string>" +
+            std::string(PropertyList::byteLimit, 'x') + "</string></dict></plist>",
+        std::string("bplist00")}) {
+    writeFile(bundle / "Info.plist", contents);
+    EXPECT_EQ(controller()->scheme(), "plumo") << contents.substr(0, 80);
+  }
+
+  fs::remove(bundle / "Info.plist");
+  EXPECT_EQ(controller()->scheme(), "plumo") << "missing";
+  fs::create_directory(bundle / "Info.plist");
+  EXPECT_EQ(controller()->scheme(), "plumo") << "a folder";
+  fs::remove(bundle / "Info.plist");
+  ASSERT_EQ(::mkfifo((bundle / "Info.plist").c_str(), 0600), 0);
+  EXPECT_EQ(controller()->scheme(), "plumo") << "a FIFO nobody writes";
 }
 
 // The symbol of the first type identifier that names a kind of content.

@@ -279,6 +279,36 @@ TEST_F(SharePayloadCollectorTest, AProviderThatNeverAnswersCannotHangTheShare) {
   EXPECT_TRUE(isCancellation(failureOf({itemWith({silent})}, stop.get_token())));
 }
 
+// A handler that answers after the collection has stopped must not write into
+// a staging folder that its owner is about to remove.
+TEST_F(SharePayloadCollectorTest, AHandlerThatAnswersAfterTheStopWritesNothing) {
+  auto late = provider({"public.png"});
+  late->fileContents = "PNG";
+  late->answer = Answer::whenReleased;
+  std::stop_source stop;
+  std::error_code failure;
+  std::thread collection([&] { failure = failureOf({itemWith({late})}, stop.get_token()); });
+  while (late->requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  stop.request_stop();
+  collection.join();
+  EXPECT_TRUE(isCancellation(failure));
+
+  late->release();
+  late.reset();  // waits for its answer
+  EXPECT_EQ(countEntries(store.folder()), 0u);
+}
+
+TEST_F(SharePayloadCollectorTest, TextAndFolderPathsMustBeUtf8ForTheManifest) {
+  const std::string latin1 = "Caf\xe9";
+  auto laterText = textProvider("never read");
+  EXPECT_EQ(failureOf({itemWith({laterText}, latin1)}), ShareImportFailure::unsupported);
+  EXPECT_THAT(laterText->requests(), IsEmpty()) << "refused when appended, before anything else is loaded";
+  EXPECT_EQ(failureOf({itemWith({textProvider("ok"), textProvider(latin1)})}), ShareImportFailure::unsupported);
+  EXPECT_EQ(failureOf({itemWith({folderProvider(sources / latin1)})}), ShareImportFailure::unsupported);
+  EXPECT_THAT(collect({itemWith({folderProvider(sources / "Caf\u00e9")}, "Caf\u00e9")}).directories,
+              ElementsAre((sources / "Caf\u00e9").string()));
+}
+
 TEST_F(SharePayloadCollectorTest, CancellationIsSeenBeforeEachAttachment) {
   std::stop_source stop;
   stop.request_stop();

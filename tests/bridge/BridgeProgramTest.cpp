@@ -4,6 +4,7 @@
 
 #include "Files.h"
 #include "Pipe.h"
+#include "PropertyList.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
@@ -130,6 +131,44 @@ TEST_F(BridgeProgramTest, TheEntitlementsMustGrantExactlyTheOneGroup) {
 
 TEST_F(BridgeProgramTest, AnUnsignedProgramIsRefused) {
   ASSERT_EQ(runProgram({"/usr/bin/objcopy", "--remove-section", ".plumo_codesign", program.string()}).exitStatus, 0);
+  expectUnavailable({"container", hostId});
+}
+
+// A signature is bytes anybody can put into the section: one that is too
+// large or nested too deeply is refused before it is parsed.
+TEST_F(BridgeProgramTest, ASignatureThatIsTooDeepOrTooLargeIsRefused) {
+  const auto embed = [&](const std::string& signature) {
+    writeFile(temporary / "signature.plist", signature);
+    const auto result = runProgram({"/usr/bin/objcopy", "--update-section",
+                                    ".plumo_codesign=" + (temporary / "signature.plist").string(), program.string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  };
+  const auto repeated = [](const std::string& text, int times) {
+    std::string result;
+    for (int index = 0; index < times; ++index) result += text;
+    return result;
+  };
+  // The signature scripts/codesign writes, with `extra` beside its two keys; the root dictionary is level 1.
+  const auto signedWith = [&](const std::string& extra) {
+    return "<plist version=\"1.0\"><dict><key>TeamIdentifier</key><string>" + team +
+           "</string><key>Entitlements</key><dict><key>com.apple.security.application-groups</key><array><string>" +
+           team + "." + hostId + "</string></array></dict>" + extra + "</dict></plist>";
+  };
+  const auto nested = [&](int levels) {
+    return "<key>deep</key>" + repeated("<array>", levels) + repeated("</array>", levels);
+  };
+  sign(team, entitlements({team + "." + hostId}));
+
+  embed(signedWith(""));
+  expectProbedSuccessfully(hostId);
+  embed(signedWith(nested(PropertyList::depthLimit - 1)));
+  expectProbedSuccessfully(hostId);
+
+  embed(signedWith(nested(PropertyList::depthLimit)));
+  expectUnavailable({"container", hostId});
+  embed(signedWith("<key>large</key><string>" + std::string(PropertyList::byteLimit, 'x') + "</string>"));
+  expectUnavailable({"container", hostId});
+  embed("<plist version=\"1.0\">" + repeated("<array>", 1'000'000));
   expectUnavailable({"container", hostId});
 }
 

@@ -14,7 +14,8 @@ namespace plumo::testing {
 // real providers do, and records what it was asked ("item:<type>", ...).
 class TestItemProvider : public ItemProvider {
  public:
-  enum class Answer { deliver, dropHandler, never };
+  // `whenReleased` answers once release() is called (or the provider goes), as a late provider does.
+  enum class Answer { deliver, dropHandler, never, whenReleased };
 
   explicit TestItemProvider(std::vector<std::string> types) : types_(std::move(types)) {}
   ~TestItemProvider() override {
@@ -32,6 +33,8 @@ class TestItemProvider : public ItemProvider {
   std::optional<Item> item;
   std::error_code itemError;
   Answer answer = Answer::deliver;
+
+  void release() { released_ = true; }
 
   std::vector<std::string> requests() const {
     std::lock_guard lock(mutex_);
@@ -72,6 +75,7 @@ class TestItemProvider : public ItemProvider {
       if (answer == Answer::deliver) return answering();
       if (answer == Answer::dropHandler) return;  // the handler dies with this lambda, never called
       while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (answer == Answer::whenReleased) answering();
     });
   }
 
