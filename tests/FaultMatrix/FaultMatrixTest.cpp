@@ -1,0 +1,352 @@
+// The real plumo-share under faults: killed at its system calls, failed by the
+// file system, dismissed at random moments, and raced by other shares. Each
+// matrix prints its figures; PLUMO_FAULT_SWEEP=full runs every point instead of
+// an even sample.
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "OutcomeTally.h"
+#include "RunningProgram.h"
+#include "ShareHome.h"
+#include "SystemCallTrace.h"
+
+namespace fs = std::filesystem;
+
+namespace plumo {
+namespace {
+
+using testing::InjectionPoint;
+using testing::OutcomeTally;
+using testing::ProgramResult;
+using testing::ShareHome;
+
+bool fullSweep() {
+  const char* sweep = std::getenv("PLUMO_FAULT_SWEEP");
+  return sweep != nullptr && std::string(sweep) == "full";
+}
+
+// How many points the sample in `make test` takes; the full sweep takes all.
+#ifdef PLUMO_SANITIZED_BUILD
+constexpr std::size_t sampledKillPoints = 12;
+constexpr std::size_t sampledErrorPoints = 20;
+#else
+constexpr std::size_t sampledKillPoints = 30;
+constexpr std::size_t sampledErrorPoints = 50;
+#endif
+
+bool published(int status) { return status == 0 || status == 3; }
+
+std::string importFailure(const ProgramResult& result) {
+  const auto at = result.standardError.find("import failed");
+  if (at == std::string::npos) return "";
+  return " (" + result.standardError.substr(at, result.standardError.find('\n', at) - at) + ")";
+}
+
+// LeakSanitizer stops the threads with ptrace, which a process strace already traces refuses.
+std::map<std::string, std::string> tracedEnvironment(const ShareHome& home) {
+  auto environment = home.environment();
+  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+  environment["ASAN_OPTIONS"] = std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0";
+  return environment;
+}
+
+ProgramResult shareUnderStrace(const ShareHome& home, const std::vector<std::string>& straceOptions) {
+  std::vector<std::string> command{PLUMO_STRACE, "-f", "-qq"};
+  command.insert(command.end(), straceOptions.begin(), straceOptions.end());
+  const auto share = home.shareOfThreeFiles();
+  command.insert(command.end(), share.begin(), share.end());
+  return testing::runProgram(command, tracedEnvironment(home));
+}
+
+ProgramResult shareWithInjection(const ShareHome& home, const InjectionPoint& point, const std::string& fault) {
+  return shareUnderStrace(home, {"-o", "/dev/null", "-e", "trace=" + point.call, "-e",
+                                 "inject=" + point.call + ":" + fault + ":when=" + std::to_string(point.ordinal)});
+}
+
+// The file-system calls of one ordinary three-file share, to choose the points from.
+testing::SystemCallTrace recordShare() {
+  ShareHome home;
+  testing::TemporaryDirectory output;
+  const auto result =
+      shareUnderStrace(home, {"-y", "-o", (output / "trace").string(), "-e", "trace=" + testing::fileSystemCalls()});
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  return testing::SystemCallTrace(testing::readFile(output / "trace"), home.path().string());
+}
+
+// Every inbox entry must be a complete share of the three files.
+void checkInbox(const ShareHome& home, OutcomeTally& tally, const std::string& example) {
+  for (const auto& entry : home.inboxEntries()) {
+    if (const auto defect = ShareHome::defectOf(entry, home.sharedFiles())) {
+      tally.violation("torn inbox entry: " + *defect, example);
+    }
+  }
+}
+
+void checkNoTemporaryFiles(const ShareHome& home, OutcomeTally& tally, const std::string& example) {
+  if (!home.temporaryLeftovers().empty()) tally.violation("a temporary file was left", example);
+}
+
+void report(const OutcomeTally& tally) {
+  tally.print();
+  EXPECT_EQ(tally.violations(), 0u) << tally.summary();
+}
+
+// A share killed at any system call never leaves a torn entry in the inbox, and
+// the next share, once the orphan is older than the grace period, sweeps it.
+TEST(FaultMatrix, CrashAtEveryStep) {
+  const auto trace = recordShare();
+  const auto all = fullSweep() ? trace.allPoints() : trace.pointsInTheShare();
+  const auto points = fullSweep() ? all : testing::sample(all, sampledKillPoints);
+  OutcomeTally tally("crash at every step: SIGKILL at the nth call of a three-file share");
+  tally.figure("file-system calls in a share (all threads)", trace.size());
+  tally.figure("of them touching the share's folders and files", trace.touchingHome());
+  tally.figure("of them the first call of a point (what strace's per-thread counts reach)",
+               trace.pointsInTheShare().size());
+  tally.figure("kill points tried", points.size());
+  tally.figure("of them striking a call that touches the share", trace.callsStruckFirst(points));
+  tally.figure("runs (killed share + the next share)", 2 * points.size());
+
+  for (const auto& point : points) {
+    ShareHome home;
+    const auto killed = shareWithInjection(home, point, "signal=SIGKILL");
+    const std::string example = point.when() + " -> status " + std::to_string(killed.exitStatus);
+    const bool orphan = !home.stagingLeftovers().empty();
+    const auto entriesAfterKill = home.inboxEntries().size();
+    if (killed.endingSignal == SIGKILL) {
+      tally.allowed(orphan ? "killed, staging folder left for the sweep"
+                           : entriesAfterKill ? "killed after publishing" : "killed before anything was staged");
+    } else if (published(killed.exitStatus)) {
+      tally.allowed("finished before the point came");
+    } else {
+      tally.violation("ended with status " + std::to_string(killed.exitStatus), example + importFailure(killed));
+    }
+    checkInbox(home, tally, example);
+
+    home.ageStaging();
+    const auto next = testing::runProgram(home.shareOfThreeFiles(), home.environment());
+    if (!published(next.exitStatus)) {
+      tally.violation("the next share failed", example + ", next share status " + std::to_string(next.exitStatus) +
+                                                   importFailure(next));
+    }
+    if (orphan && !home.stagingLeftovers().empty()) tally.violation("the next share did not sweep the orphan", example);
+    if (!orphan && !home.stagingLeftovers().empty()) tally.violation("the next share left staging behind", example);
+    if (home.inboxEntries().size() != entriesAfterKill + 1) {
+      tally.violation("the next share is not in the inbox", example);
+    }
+    checkInbox(home, tally, example + ", after the next share");
+  }
+  report(tally);
+}
+
+// With any file-system call failing, a share either fails cleanly (status 1,
+// nothing published, nothing staged) or is published whole (status 0 or 3).
+TEST(FaultMatrix, ErrorAtEveryStep) {
+  const std::vector<std::string> errors{"EIO", "ENOSPC", "EMFILE", "EXDEV", "EINVAL"};
+  const auto trace = recordShare();
+  const auto points = trace.pointsInTheShare();
+  std::vector<std::pair<InjectionPoint, std::string>> runs;
+  if (fullSweep()) {
+    for (const auto& point : points) {
+      for (const auto& error : errors) runs.emplace_back(point, error);
+    }
+  } else {
+    // Each sampled point gets one error, the errors taking turns.
+    const auto sampled = testing::sample(points, sampledErrorPoints);
+    for (std::size_t index = 0; index < sampled.size(); ++index) {
+      runs.emplace_back(sampled[index], errors[index % errors.size()]);
+    }
+  }
+  OutcomeTally tally("an error at every step: EIO, ENOSPC, EMFILE, EXDEV, EINVAL at the nth call");
+  tally.figure("error points whose first call touches the share's folders and files", points.size());
+  tally.figure("injected faults (runs)", runs.size());
+
+  for (const auto& [point, error] : runs) {
+    ShareHome home;
+    const auto result = shareWithInjection(home, point, "error=" + error);
+    const std::string example =
+        point.when() + " " + error + " -> status " + std::to_string(result.exitStatus) + importFailure(result);
+    const auto entries = home.inboxEntries();
+    const bool staged = !home.stagingLeftovers().empty();
+    const bool complete = entries.size() == 1 && !ShareHome::defectOf(entries[0], home.sharedFiles());
+    if (result.exitStatus == 1) {
+      if (!entries.empty()) {
+        tally.violation("status 1 with an entry in the inbox", example);
+      } else if (staged) {
+        tally.violation("status 1 with a staging folder left", example);
+      } else {
+        tally.allowed("status 1, nothing published, nothing staged");
+      }
+    } else if (published(result.exitStatus)) {
+      if (entries.empty()) {
+        tally.violation("status 0/3 without an entry", example);
+      } else if (!complete) {
+        tally.violation("status 0/3 with a torn entry", example);
+      } else if (staged) {
+        tally.violation("status 0/3 with a staging folder left", example);
+      } else {
+        tally.allowed("status 0/3 with a complete entry");
+      }
+    } else {
+      tally.violation("ended with status " + std::to_string(result.exitStatus), example);
+    }
+    checkNoTemporaryFiles(home, tally, example);
+  }
+  report(tally);
+}
+
+// Waits until the share says it is preparing: its signal handlers are in place.
+void waitUntilPreparing(const testing::RunningProgram& program) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (program.standardErrorSoFar().find("Preparing") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+}
+
+// How long an ordinary share takes here from "Preparing" to its entry in the
+// inbox, to spread the dismisses over.
+std::chrono::microseconds durationOfAShare() {
+  std::chrono::microseconds longest{0};
+  for (int run = 0; run < 3; ++run) {
+    ShareHome home;
+    testing::RunningProgram program(home.shareOfThreeFiles(), home.environment());
+    waitUntilPreparing(program);
+    const auto start = std::chrono::steady_clock::now();
+    while (home.inboxEntries().empty() && std::chrono::steady_clock::now() < start + std::chrono::seconds(10)) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    longest = std::max(longest,
+                       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start));
+    program.wait();
+  }
+  return longest;
+}
+
+// SIGINT or SIGTERM at any moment is a dismiss (status 130, nothing published)
+// unless the share was already published; no staging folder survives either.
+TEST(FaultMatrix, DismissAtRandomMoments) {
+  const int runs = fullSweep() ? 300 : 50;
+  const auto window = durationOfAShare() * 6 / 5;
+  std::mt19937 random(10);
+  std::uniform_int_distribution<long> delay(0, window.count());
+  OutcomeTally tally("dismiss at random moments: SIGINT or SIGTERM during a three-file share");
+  tally.figure("runs", static_cast<std::size_t>(runs));
+  tally.figure("window for the signal after \"Preparing\" (microseconds; 1.2 times the way to the inbox)",
+               static_cast<std::size_t>(window.count()));
+
+  for (int run = 0; run < runs; ++run) {
+    ShareHome home;
+    const int signal = run % 2 ? SIGTERM : SIGINT;
+    const auto after = std::chrono::microseconds(delay(random));
+    testing::RunningProgram program(home.shareOfThreeFiles(), home.environment());
+    waitUntilPreparing(program);
+    std::this_thread::sleep_for(after);
+    program.signal(signal);
+    const auto result = program.wait();
+    const std::string example = std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
+                                std::to_string(after.count()) + " us -> status " + std::to_string(result.exitStatus);
+    const auto entries = home.inboxEntries();
+    if (!home.stagingLeftovers().empty()) tally.violation("a staging folder was left", example);
+    if (result.exitStatus == 130 && result.endingSignal == 0) {
+      if (!entries.empty()) tally.violation("status 130 but published", example);
+      else tally.allowed("dismissed: status 130, nothing published");
+    } else if (published(result.exitStatus) || (result.endingSignal != 0 && !entries.empty())) {
+      if (entries.size() != 1) tally.violation("status 0/3 without an entry", example);
+      else if (result.endingSignal != 0) tally.allowed("published, then ended by the signal");
+      else tally.allowed("published before the dismiss: status 0/3");
+    } else if (result.endingSignal != 0) {
+      tally.allowed("ended by the signal, nothing published");
+    } else {
+      tally.violation("ended with status " + std::to_string(result.exitStatus), example + importFailure(result));
+    }
+    checkInbox(home, tally, example);
+    checkNoTemporaryFiles(home, tally, example);
+  }
+  report(tally);
+}
+
+std::string randomShareId(std::mt19937& random) {
+  static const char digits[] = "0123456789abcdef";
+  std::string id = "xxxxxxxx-xxxx-4xxx-8xxx-xxxxxxxxxxxx";
+  for (auto& character : id) {
+    if (character == 'x') character = digits[random() % 16];
+  }
+  return id;
+}
+
+// A data folder whose inbox holds `pending` shares: one made by plumo-share,
+// the others copies of it under ids of their own.
+void fillInbox(const ShareHome& home, int pending) {
+  const auto seed = testing::runProgram({PLUMO_SHARE_PROGRAM, "--no-ui", "--text", "seed"}, home.environment());
+  ASSERT_EQ(seed.exitStatus, 3) << seed.standardError;
+  const auto entries = home.inboxEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  std::mt19937 random(45);
+  for (int copy = 1; copy < pending; ++copy) {
+    const auto id = randomShareId(random);
+    fs::copy(entries[0], home.inbox() / id, fs::copy_options::recursive);
+    auto manifest = nlohmann::json::parse(testing::readFile(home.inbox() / id / "payload.json"));
+    manifest["id"] = id;
+    testing::writeFile(home.inbox() / id / "payload.json", manifest.dump());
+  }
+}
+
+// Sixteen shares race for the last five places of the inbox: exactly five are
+// published, the others fail as a full queue, and the inbox holds fifty whole shares.
+TEST(FaultMatrix, RacersForTheLastPlaces) {
+  constexpr int limit = 50;
+  constexpr int places = 5;
+  constexpr int racers = 16;
+  const int rounds = fullSweep() ? 10 : 2;
+  ShareHome seed;
+  ASSERT_NO_FATAL_FAILURE(fillInbox(seed, limit - places));
+  OutcomeTally tally("racers: 16 shares for the last 5 places of an inbox holding 45");
+  tally.figure("rounds", static_cast<std::size_t>(rounds));
+  tally.figure("racing shares", static_cast<std::size_t>(rounds * racers));
+
+  for (int round = 0; round < rounds; ++round) {
+    ShareHome home;
+    fs::copy(seed.path() / "data", home.path() / "data", fs::copy_options::recursive);
+    std::vector<std::unique_ptr<testing::RunningProgram>> programs;
+    for (int racer = 0; racer < racers; ++racer) {
+      programs.push_back(std::make_unique<testing::RunningProgram>(
+          std::vector<std::string>{PLUMO_SHARE_PROGRAM, "--no-ui", "--text", "racer " + std::to_string(racer)},
+          home.environment()));
+    }
+    int publishedShares = 0;
+    for (auto& program : programs) {
+      const auto result = program->wait();
+      const std::string example = "round " + std::to_string(round) + " -> status " +
+                                  std::to_string(result.exitStatus) + importFailure(result);
+      if (published(result.exitStatus)) {
+        ++publishedShares;
+        tally.allowed("published");
+      } else if (result.exitStatus == 1 && result.standardError.find("category=queueFull") != std::string::npos) {
+        tally.allowed("refused: the queue is full (status 1)");
+      } else {
+        tally.violation("ended otherwise", example);
+      }
+    }
+    const std::string roundName = "round " + std::to_string(round);
+    if (publishedShares != places) {
+      tally.violation("a round did not publish exactly 5", roundName + ": " + std::to_string(publishedShares));
+    }
+    const auto entries = home.inboxEntries();
+    if (entries.size() != static_cast<std::size_t>(limit)) {
+      tally.violation("the inbox does not hold 50 shares", roundName + ": " + std::to_string(entries.size()));
+    }
+    for (const auto& entry : entries) {
+      if (const auto defect = ShareHome::defectOf(entry, std::nullopt)) tally.violation("torn inbox entry: " + *defect, roundName);
+    }
+    if (!home.stagingLeftovers().empty()) tally.violation("a staging folder was left", roundName);
+  }
+  report(tally);
+}
+
+}  // namespace
+}  // namespace plumo
