@@ -20,7 +20,8 @@ class OutcomeTally {
     if (++violations_[kind] <= 3) examples.push_back(example);
   }
 
-  void figure(const std::string& name, std::size_t value) { figures_.emplace_back(name, value); }
+  void figure(const std::string& name, std::size_t value) { figures_.emplace_back(name, std::to_string(value)); }
+  void figure(const std::string& name, const std::string& value) { figures_.emplace_back(name, value); }
 
   std::size_t violations() const {
     std::size_t total = 0;
@@ -30,7 +31,7 @@ class OutcomeTally {
 
   std::string summary() const {
     std::string text = "== " + title_ + "\n";
-    for (const auto& [name, value] : figures_) text += "  " + name + ": " + std::to_string(value) + "\n";
+    for (const auto& [name, value] : figures_) text += "  " + name + ": " + value + "\n";
     text += "  outcomes allowed:\n";
     for (const auto& [kind, count] : allowed_) text += "    " + std::to_string(count) + "  " + kind + "\n";
     text += "  outcomes that break a property:" + std::string(violations_.empty() ? " none\n" : "\n");
@@ -45,7 +46,7 @@ class OutcomeTally {
 
  private:
   std::string title_;
-  std::vector<std::pair<std::string, std::size_t>> figures_;
+  std::vector<std::pair<std::string, std::string>> figures_;
   std::map<std::string, std::size_t> allowed_;
   std::map<std::string, std::size_t> violations_;
   std::map<std::string, std::vector<std::string>> examples_;

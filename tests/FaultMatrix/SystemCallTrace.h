@@ -103,6 +103,15 @@ class SystemCallTrace {
   std::vector<Call> calls_;
 };
 
+// How many points each call has, as "close 7, fsync 6, ...".
+inline std::string pointsPerCall(const std::vector<InjectionPoint>& points) {
+  std::map<std::string, int> perCall;
+  for (const auto& point : points) ++perCall[point.call];
+  std::string text;
+  for (const auto& [call, count] : perCall) text += (text.empty() ? "" : ", ") + call + " " + std::to_string(count);
+  return text;
+}
+
 // At most `limit` of the points, spread evenly and always the same ones; calls
 // that come at most three times in a share (the moves, locks and folder
 // creations that publish hinges on) are always kept.
