@@ -1,5 +1,5 @@
-// The real plumo-share under faults: killed at its system calls, failed by the
-// file system, dismissed at random moments, and raced by other shares. Each
+// The real plumo-share under faults: killed at its file-system calls, failed by
+// the file system, dismissed at random moments, and raced by other shares. Each
 // matrix prints its figures; PLUMO_FAULT_SWEEP=full runs every point instead of
 // an even sample.
 #include <chrono>
@@ -49,7 +49,7 @@ std::string importFailure(const ProgramResult& result) {
   return " (" + result.standardError.substr(at, result.standardError.find('\n', at) - at) + ")";
 }
 
-// LeakSanitizer stops the threads with ptrace, which a process strace already traces refuses.
+// LeakSanitizer stops the threads with ptrace, which a traced process refuses.
 std::map<std::string, std::string> tracedEnvironment(const ShareHome& home) {
   auto environment = home.environment();
   const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
@@ -57,27 +57,44 @@ std::map<std::string, std::string> tracedEnvironment(const ShareHome& home) {
   return environment;
 }
 
-ProgramResult shareUnderStrace(const ShareHome& home, const std::vector<std::string>& straceOptions) {
-  std::vector<std::string> command{PLUMO_STRACE, "-f", "-qq"};
-  command.insert(command.end(), straceOptions.begin(), straceOptions.end());
+// The three-file share under inject-fault, which counts the calls touching the home.
+ProgramResult shareUnderInjector(const ShareHome& home, const std::vector<std::string>& injectorOptions) {
+  std::vector<std::string> command{PLUMO_INJECT_FAULT, "--under", home.path().string()};
+  command.insert(command.end(), injectorOptions.begin(), injectorOptions.end());
+  command.push_back("--");
   const auto share = home.shareOfThreeFiles();
   command.insert(command.end(), share.begin(), share.end());
   return testing::runProgram(command, tracedEnvironment(home));
 }
 
-ProgramResult shareWithInjection(const ShareHome& home, const InjectionPoint& point, const std::string& fault) {
-  return shareUnderStrace(home, {"-o", "/dev/null", "-e", "trace=" + point.call, "-e",
-                                 "inject=" + point.call + ":" + fault + ":when=" + std::to_string(point.ordinal)});
+ProgramResult shareWithInjection(const ShareHome& home, const InjectionPoint& point,
+                                 const std::vector<std::string>& fault) {
+  std::vector<std::string> options{"--nth", std::to_string(point.nth)};
+  options.insert(options.end(), fault.begin(), fault.end());
+  return shareUnderInjector(home, options);
+}
+
+// The call inject-fault struck, as "call path" with the share's folders
+// shortened, or "" when the share ended before the nth call.
+std::string struckCall(const ProgramResult& result, const ShareHome& home) {
+  const std::string mark = "inject-fault: struck ";
+  const auto at = result.standardError.find(mark);
+  if (at == std::string::npos) return "";
+  std::string line = result.standardError.substr(at + mark.size(), result.standardError.find('\n', at) - at - mark.size());
+  line = line.substr(line.find(' ') + 1);
+  for (const auto& [folder, shortName] : {std::pair{home.root().string(), "ROOT"}, {home.path().string(), "HOME"}}) {
+    for (std::size_t found; (found = line.find(folder)) != std::string::npos;) line.replace(found, folder.size(), shortName);
+  }
+  return line;
 }
 
 // The file-system calls of one ordinary three-file share, to choose the points from.
 testing::SystemCallTrace recordShare() {
   ShareHome home;
   testing::TemporaryDirectory output;
-  const auto result =
-      shareUnderStrace(home, {"-y", "-o", (output / "trace").string(), "-e", "trace=" + testing::fileSystemCalls()});
+  const auto result = shareUnderInjector(home, {"--list", (output / "calls").string()});
   EXPECT_EQ(result.exitStatus, 3) << result.standardError;
-  return testing::SystemCallTrace(testing::readFile(output / "trace"), home.path().string());
+  return testing::SystemCallTrace(testing::readFile(output / "calls"));
 }
 
 // Every inbox entry must be a complete share of the three files.
@@ -102,22 +119,18 @@ void report(const OutcomeTally& tally) {
 // the next share, once the orphan is older than the grace period, sweeps it.
 TEST(FaultMatrix, CrashAtEveryStep) {
   const auto trace = recordShare();
-  const auto all = fullSweep() ? trace.allPoints() : trace.pointsInTheShare();
-  const auto points = fullSweep() ? all : testing::sample(all, sampledKillPoints);
-  OutcomeTally tally("crash at every step: SIGKILL at the nth call of a three-file share");
-  tally.figure("file-system calls in a share (all threads)", trace.size());
-  tally.figure("of them touching the share's folders and files", trace.touchingHome());
-  tally.figure("of them the first call of a point (what strace's per-thread counts reach)",
-               trace.pointsInTheShare().size());
+  const auto points = fullSweep() ? trace.points() : testing::sample(trace.points(), sampledKillPoints);
+  OutcomeTally tally("crash at every step: SIGKILL at the nth file-system call of a three-file share");
+  tally.figure("file-system calls touching the share's folders and files (all threads)", trace.points().size());
   tally.figure("kill points tried", points.size());
   tally.figure("kill points by call", testing::pointsPerCall(points));
-  tally.figure("of them striking a call that touches the share", trace.callsStruckFirst(points));
   tally.figure("runs (killed share + the next share)", 2 * points.size());
 
   for (const auto& point : points) {
     ShareHome home;
-    const auto killed = shareWithInjection(home, point, "signal=SIGKILL");
-    const std::string example = point.when() + " -> status " + std::to_string(killed.exitStatus);
+    const auto killed = shareWithInjection(home, point, {"--kill"});
+    const std::string example = point.name() + " (" + struckCall(killed, home) + ") -> status " +
+                                std::to_string(killed.exitStatus);
     const bool orphan = !home.stagingLeftovers().empty();
     const auto entriesAfterKill = home.inboxEntries().size();
     if (killed.endingSignal == SIGKILL) {
@@ -152,7 +165,7 @@ TEST(FaultMatrix, CrashAtEveryStep) {
 TEST(FaultMatrix, ErrorAtEveryStep) {
   const std::vector<std::string> errors{"EIO", "ENOSPC", "EMFILE", "EXDEV", "EINVAL"};
   const auto trace = recordShare();
-  const auto points = trace.pointsInTheShare();
+  const auto& points = trace.points();
   std::vector<std::pair<InjectionPoint, std::string>> runs;
   if (fullSweep()) {
     for (const auto& point : points) {
@@ -171,7 +184,7 @@ TEST(FaultMatrix, ErrorAtEveryStep) {
     }
   }
   OutcomeTally tally("an error at every step: EIO, ENOSPC, EMFILE, EXDEV, EINVAL at the nth call");
-  tally.figure("error points whose first call touches the share's folders and files", points.size());
+  tally.figure("file-system calls touching the share's folders and files (all threads)", points.size());
   tally.figure("injected faults (runs)", runs.size());
   std::vector<InjectionPoint> tried;
   for (const auto& run : runs) tried.push_back(run.first);
@@ -179,14 +192,15 @@ TEST(FaultMatrix, ErrorAtEveryStep) {
 
   for (const auto& [point, error] : runs) {
     ShareHome home;
-    const auto result = shareWithInjection(home, point, "error=" + error);
-    const std::string example =
-        point.when() + " " + error + " -> status " + std::to_string(result.exitStatus) + importFailure(result);
+    const auto result = shareWithInjection(home, point, {"--error", error});
+    const std::string struck = struckCall(result, home);
+    const std::string example = point.name() + " " + error + " (" + struck + ") -> status " +
+                                std::to_string(result.exitStatus) + importFailure(result);
     const auto entries = home.inboxEntries();
     const bool staged = !home.stagingLeftovers().empty();
     const bool complete = entries.size() == 1 && !ShareHome::defectOf(entries[0], home.sharedFiles());
     if (result.exitStatus == 1) {
-      if (point.call == "renameat2" && error == "EINVAL") {
+      if (struck.starts_with("renameat2 ") && error == "EINVAL") {
         tally.violation("status 1 where the file system lacks RENAME_NOREPLACE (EINVAL)", example);
       } else if (!entries.empty()) {
         tally.violation("status 1 with an entry in the inbox", example);
