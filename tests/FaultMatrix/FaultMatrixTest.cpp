@@ -94,7 +94,9 @@ testing::SystemCallTrace recordShare() {
   testing::TemporaryDirectory output;
   const auto result = shareUnderInjector(home, {"--list", (output / "calls").string()});
   EXPECT_EQ(result.exitStatus, 3) << result.standardError;
-  return testing::SystemCallTrace(testing::readFile(output / "calls"));
+  testing::SystemCallTrace trace(testing::readFile(output / "calls"));
+  EXPECT_GT(trace.points().size(), 20u) << "inject-fault saw no share: " << result.standardError;
+  return trace;
 }
 
 // Every inbox entry must be a complete share of the three files.
@@ -108,6 +110,11 @@ void checkInbox(const ShareHome& home, OutcomeTally& tally, const std::string& e
 
 void checkNoTemporaryFiles(const ShareHome& home, OutcomeTally& tally, const std::string& example) {
   if (!home.temporaryLeftovers().empty()) tally.violation("a temporary file was left", example);
+}
+
+// A matrix whose faults never came would pass and prove nothing.
+void countStruck(const ProgramResult& result, std::size_t& struck) {
+  if (result.standardError.find("inject-fault: struck ") != std::string::npos) ++struck;
 }
 
 void report(const OutcomeTally& tally) {
@@ -126,9 +133,11 @@ TEST(FaultMatrix, CrashAtEveryStep) {
   tally.figure("kill points by call", testing::pointsPerCall(points));
   tally.figure("runs (killed share + the next share)", 2 * points.size());
 
+  std::size_t struck = 0;
   for (const auto& point : points) {
     ShareHome home;
     const auto killed = shareWithInjection(home, point, {"--kill"});
+    countStruck(killed, struck);
     const std::string example = point.name() + " (" + struckCall(killed, home) + ") -> status " +
                                 std::to_string(killed.exitStatus);
     const bool orphan = !home.stagingLeftovers().empty();
@@ -156,6 +165,8 @@ TEST(FaultMatrix, CrashAtEveryStep) {
     }
     checkInbox(home, tally, example + ", after the next share");
   }
+  tally.figure("runs in which the nth call came and was struck", struck);
+  EXPECT_GT(struck * 2, points.size());
   report(tally);
 }
 
@@ -190,17 +201,19 @@ TEST(FaultMatrix, ErrorAtEveryStep) {
   for (const auto& run : runs) tried.push_back(run.first);
   tally.figure("faults by call", testing::pointsPerCall(tried));
 
+  std::size_t struck = 0;
   for (const auto& [point, error] : runs) {
     ShareHome home;
     const auto result = shareWithInjection(home, point, {"--error", error});
-    const std::string struck = struckCall(result, home);
-    const std::string example = point.name() + " " + error + " (" + struck + ") -> status " +
+    countStruck(result, struck);
+    const std::string call = struckCall(result, home);
+    const std::string example = point.name() + " " + error + " (" + call + ") -> status " +
                                 std::to_string(result.exitStatus) + importFailure(result);
     const auto entries = home.inboxEntries();
     const bool staged = !home.stagingLeftovers().empty();
     const bool complete = entries.size() == 1 && !ShareHome::defectOf(entries[0], home.sharedFiles());
     if (result.exitStatus == 1) {
-      if (struck.starts_with("renameat2 ") && error == "EINVAL") {
+      if (call.starts_with("renameat2 ") && error == "EINVAL") {
         tally.violation("status 1 where the file system lacks RENAME_NOREPLACE (EINVAL)", example);
       } else if (!entries.empty()) {
         tally.violation("status 1 with an entry in the inbox", example);
@@ -224,6 +237,8 @@ TEST(FaultMatrix, ErrorAtEveryStep) {
     }
     checkNoTemporaryFiles(home, tally, example);
   }
+  tally.figure("runs in which the nth call came and failed", struck);
+  EXPECT_GT(struck * 2, runs.size());
   report(tally);
 }
 
