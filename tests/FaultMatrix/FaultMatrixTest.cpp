@@ -274,12 +274,12 @@ std::chrono::microseconds durationOfAShare() {
 // unless the share was already published; no staging folder survives either.
 TEST(FaultMatrix, DismissAtRandomMoments) {
   const int runs = fullSweep() ? 300 : 50;
-  const auto window = durationOfAShare() * 6 / 5;
+  const auto window = durationOfAShare() * 3 / 2;
   std::mt19937 random(10);
   std::uniform_int_distribution<long> delay(0, window.count());
   OutcomeTally tally("dismiss at random moments: SIGINT or SIGTERM during a three-file share");
   tally.figure("runs", static_cast<std::size_t>(runs));
-  tally.figure("window for the signal after \"Preparing\" (microseconds; 1.2 times the way to the inbox)",
+  tally.figure("window for the signal after \"Preparing\" (microseconds; 1.5 times the way to the inbox)",
                static_cast<std::size_t>(window.count()));
 
   for (int run = 0; run < runs; ++run) {
