@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps build demo screenshot test test-ci test-asan bench fuzz clean
+.PHONY: all deps build demo screenshot test test-ci test-asan test-faults-long bench fuzz clean
 
 all: build
 
@@ -31,6 +31,10 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+
+# The fault matrix over every point instead of make test's sample (several minutes).
+test-faults-long: build
+	ctest --preset faults-long
 
 bench: deps
 	bench/run

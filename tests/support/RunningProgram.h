@@ -19,6 +19,7 @@ namespace plumo::testing {
 
 struct ProgramResult {
   int exitStatus = -1;  // 128 + the signal for a program a signal ended
+  int endingSignal = 0;  // the signal that ended the program, 0 when it exited
   std::string standardOutput;
   std::string standardError;
 };
@@ -52,6 +53,7 @@ class RunningProgram {
     pid_ = -1;
     ProgramResult result;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.endingSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.standardOutput = readFile(files_ / "out");
     result.standardError = readFile(files_ / "err");
     return result;
