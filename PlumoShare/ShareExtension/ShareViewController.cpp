@@ -6,6 +6,7 @@
 #include "Cancellation.h"
 #include "ErrorDomain.h"
 #include "GroupContainer.h"
+#include "HandOffUrl.h"
 #include "Localization.h"
 #include "MainThread.h"
 #include "ShareImportFailure.h"
@@ -238,7 +239,7 @@ void ShareViewController::cancelShare() {
 }
 
 void ShareViewController::openPlumo(const std::string& shareId) {
-  const std::string url = scheme() + "://bot-share?id=" + shareId;
+  const std::string url = HandOffUrl::forShare(scheme(), shareId);
   // Silent, and the card stays open; the host still learns that nothing was opened.
   if (!Url::parse(url)) return enter(Phase::handOffFailed);
   if (workspace_.openUrl(url)) {
