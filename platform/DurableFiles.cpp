@@ -14,22 +14,14 @@ namespace plumo {
 
 namespace {
 
-void sync(int descriptor) {
-#ifndef PLUMO_SKIP_FSYNC  // only the benchmark that prices the syncs defines it
-  if (::fsync(descriptor) != 0) throwPosixError(errno);
-#else
-  (void)descriptor;
-#endif
-}
-
-// Unlike mkstemp's 0600, the file gets the mode any new file of the user gets.
-std::pair<std::filesystem::path, FileDescriptor> createTemporaryBeside(const std::filesystem::path& target) {
+// A name for a temporary file beside `name`, created exclusively in the folder.
+std::pair<std::string, FileDescriptor> createTemporaryAt(int folder, const std::string& name) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    auto temporary = target.parent_path() / ("." + target.filename().string() + "." + suffix);
-    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    std::string temporary = "." + name + "." + suffix;
+    FileDescriptor file(::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.isOpen()) return {std::move(temporary), std::move(file)};
     if (errno != EEXIST) throwPosixError(errno);
   }
@@ -37,6 +29,14 @@ std::pair<std::filesystem::path, FileDescriptor> createTemporaryBeside(const std
 }
 
 }  // namespace
+
+void syncDescriptor(int descriptor) {
+#ifndef PLUMO_SKIP_FSYNC  // only the benchmark that prices the syncs defines it
+  if (::fsync(descriptor) != 0) throwPosixError(errno);
+#else
+  (void)descriptor;
+#endif
+}
 
 void writeAllAndSync(int descriptor, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -47,7 +47,7 @@ void writeAllAndSync(int descriptor, std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<size_t>(written));
   }
-  sync(descriptor);
+  syncDescriptor(descriptor);
 }
 
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
@@ -62,23 +62,23 @@ void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
   }
 }
 
-void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
-  auto [temporary, file] = createTemporaryBeside(target);
+void writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes) {
+  auto [temporary, file] = createTemporaryAt(folder, name);
   try {
     writeAllAndSync(file.get(), bytes);
     file.close();
-    if (::rename(temporary.c_str(), target.c_str()) != 0) throwPosixError(errno);
+    if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) throwPosixError(errno);
   } catch (...) {
     file.close();
-    ::unlink(temporary.c_str());
+    ::unlinkat(folder, temporary.c_str(), 0);
     throw;
   }
 }
 
-void syncPath(const std::filesystem::path& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+void syncEntryAt(int folder, const std::string& name) {
+  const FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!file.isOpen()) throwPosixError(errno);
-  sync(file.get());
+  syncDescriptor(file.get());
 }
 
 }  // namespace plumo

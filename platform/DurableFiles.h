@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace plumo {
@@ -11,11 +12,15 @@ namespace plumo {
 // Creates the file, failing with EEXIST if anything (a link included) is there.
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 
-// Replaces the target in one step: a temporary file beside it, synced, renamed over it.
-void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+// Replaces the entry `name` of an open folder in one step: a temporary file
+// (mode 0600) beside it, synced, renamed over it. The folder itself is not synced.
+void writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes);
 
-// Flushes a file's data, or a directory's entries, to the disk.
-void syncPath(const std::filesystem::path& path);
+// Flushes an open file's data, or a folder's entries, to the disk.
+void syncDescriptor(int descriptor);
+
+// Opens the entry `name` of an open folder without following a link and syncs it.
+void syncEntryAt(int folder, const std::string& name);
 
 // Writes every byte to an open descriptor, then syncs it.
 void writeAllAndSync(int descriptor, std::string_view bytes);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plumo {
@@ -26,6 +27,12 @@ struct SharePayload {
   // Compact UTF-8 JSON with the six members in declaration order. Throws
   // nlohmann::json's error when a text is not valid UTF-8.
   std::string manifest() const;
+
+  // The payload a manifest describes, when it follows the schema: a JSON object
+  // with schemaVersion 2, a string id and message, files that are plain names
+  // (no "/", not "." or ".."), absolute directories and a numeric createdAt.
+  // Anything else throws std::invalid_argument with the reason.
+  static SharePayload fromManifest(std::string_view manifest);
 };
 
 }  // namespace plumo

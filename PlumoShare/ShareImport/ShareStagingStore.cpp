@@ -1,15 +1,18 @@
 #include "ShareStagingStore.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <uuid/uuid.h>
+#include <vector>
 
 #include "Cancellation.h"
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
-#include "FileDescriptor.h"
+#include "RemoveTree.h"
 #include "ShareImportFailure.h"
 
 namespace fs = std::filesystem;
@@ -17,8 +20,6 @@ namespace fs = std::filesystem;
 namespace plumo {
 
 namespace {
-
-constexpr const char* manifestName = "payload.json";
 
 std::string newShareId() {
   uuid_t uuid;
@@ -28,92 +29,109 @@ std::string newShareId() {
   return text;
 }
 
-void createDirectories(const fs::path& path) {
-  std::error_code error;
-  fs::create_directories(path, error);
-  if (error) throwPosixError(error.value());
+FileDescriptor openFolderAt(int parent, const std::string& name) {
+  FileDescriptor folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.isOpen()) throwPosixError(errno);
+  return folder;
 }
 
-bool isUuid(const std::string& name) {
-  uuid_t parsed;
-  return name.size() == 36 && uuid_parse(name.c_str(), parsed) == 0;
-}
-
-// Pending shares are UUID-named entries holding a manifest of any kind (the
-// test follows links); the lock file and half-made folders are not counted.
-int countPendingShares(const fs::path& inbox) {
-  std::error_code error;
-  int pending = 0;
-  for (fs::directory_iterator entry(inbox, error), end; !error && entry != end; entry.increment(error)) {
-    std::error_code existsError;
-    if (isUuid(entry->path().filename().string()) && fs::exists(entry->path() / manifestName, existsError)) {
-      ++pending;
-    }
+std::vector<std::string> shareIdsIn(int folder) {
+  DIR* stream = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  if (stream == nullptr) throwPosixError(errno);
+  std::vector<std::string> ids;
+  while (const dirent* entry = ::readdir(stream)) {
+    if (ShareInbox::isShareId(entry->d_name)) ids.emplace_back(entry->d_name);
   }
-  if (error) throwPosixError(error.value());
-  return pending;
+  ::closedir(stream);
+  return ids;
 }
 
-// Holds the exclusive inbox lock; released on every way out of publish().
-class InboxLock {
- public:
-  explicit InboxLock(const fs::path& lockFile)
-      : file_(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
-    if (!file_.isOpen()) throw std::system_error(ShareImportFailure::permission);
-    int result;
-    do {
-      result = ::flock(file_.get(), LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) throw std::system_error(ShareImportFailure::readFailed);
-  }
-  InboxLock(const InboxLock&) = delete;
-  InboxLock& operator=(const InboxLock&) = delete;
-  ~InboxLock() { ::flock(file_.get(), LOCK_UN); }
-
- private:
-  FileDescriptor file_;
-};
+bool isOlderThanGracePeriod(int folder) {
+  struct stat status {};
+  if (::fstat(folder, &status) != 0) return false;
+  const auto age = std::chrono::seconds(std::time(nullptr) - status.st_mtime);
+  return age > ShareStagingStore::orphanGracePeriod;
+}
 
 }  // namespace
 
 ShareStagingStore::ShareStagingStore(fs::path root)
-    : id_(newShareId()), root_(std::move(root)), folder_(root_ / "staging" / id_) {
-  createDirectories(folder_);
+    : inbox_(std::move(root)), id_(newShareId()), folder_(inbox_.stagingFolder() / id_),
+      staging_(inbox_.openStaging(true)) {
+  if (::mkdirat(staging_.get(), id_.c_str(), 0700) != 0) throwPosixError(errno);
+  share_ = openFolderAt(staging_.get(), id_);
+  // Where the file system cannot lock, the grace period alone protects the folder.
+  (void)::flock(share_.get(), LOCK_SH | LOCK_NB);
+  sweepOrphans();
 }
 
-void ShareStagingStore::publish(const SharePayload& payload, const std::stop_token& stop) {
-  checkCancellation(stop);
-  createDirectories(inbox());
-  const InboxLock lock(inbox() / ".publish-lock");
-  if (countPendingShares(inbox()) >= pendingLimit) throw std::system_error(ShareImportFailure::queueFull);
-  const std::string manifest = payload.manifest();
-  writeFileAtomically(folder_ / manifestName, manifest);
-  syncStagedShare(payload);
-  moveIntoInbox();
-}
-
-// The manifest syncs itself; the staged files and the folder's entries must be
-// on the disk before the folder appears in the inbox.
-void ShareStagingStore::syncStagedShare(const SharePayload& payload) const {
-  for (const auto& name : payload.files) syncPath(folder_ / name);
-  syncPath(folder_);
-}
-
-// rename(2) would silently replace an empty folder of the same name. Once the
-// folder has moved the share belongs to the inbox, even if the final sync fails.
-void ShareStagingStore::moveIntoInbox() {
-  const fs::path target = inbox() / id_;
-  if (::renameat2(AT_FDCWD, folder_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-    throwPosixError(errno);
+// A folder is an orphan when nobody holds its lock and it is older than the
+// grace period. The sweeper holds the lock while it removes, so that two
+// sweepers never race; it never follows a link out of the folder.
+void ShareStagingStore::sweepOrphans() const {
+  try {
+    for (const auto& id : shareIdsIn(staging_.get())) {
+      if (id == id_) continue;
+      const FileDescriptor folder(::openat(staging_.get(), id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!folder.isOpen() || ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) continue;
+      if (!isOlderThanGracePeriod(folder.get())) continue;
+      try {
+        removeTreeAt(staging_.get(), id.c_str());
+      } catch (const std::system_error&) {
+        // Left for the next share.
+      }
+    }
+  } catch (const std::system_error&) {
+    // Sweeping is housekeeping: it never fails a share.
   }
+}
+
+std::error_code ShareStagingStore::publish(const SharePayload& payload, const std::stop_token& stop) {
+  checkCancellation(stop);
+  const FileDescriptor inbox = inbox_.openInbox(true);
+  const InboxLock lock(inbox.get(), stop);
+  if (ShareInbox::pendingIds(inbox.get()).size() >= ShareInbox::pendingLimit) {
+    throw std::system_error(ShareImportFailure::queueFull);
+  }
+  writeFileAtomicallyAt(share_.get(), ShareInbox::manifestName, payload.manifest());
+  syncStagedShare(payload);
+  moveIntoInbox(inbox.get());
   published_ = true;
-  syncPath(inbox());
+  try {
+    syncDescriptor(inbox.get());
+  } catch (const std::system_error& error) {
+    return error.code();
+  }
+  return {};
+}
+
+// The staged files (written without a sync) and the folder's entries must be
+// on the disk before the folder appears in the inbox; the manifest synced itself.
+void ShareStagingStore::syncStagedShare(const SharePayload& payload) const {
+  for (const auto& name : payload.files) syncEntryAt(share_.get(), name);
+  syncDescriptor(share_.get());
+}
+
+// rename(2) would silently replace an empty folder of the same name.
+void ShareStagingStore::moveIntoInbox(int inbox) const {
+  if (::renameat2(staging_.get(), id_.c_str(), inbox, id_.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL) throwPosixError(errno);
+  // NFS, eCryptfs and some FUSE servers refuse the flag. Every process that
+  // adds to the inbox holds its lock, as this one does, so nothing can take the
+  // name between the check and the rename.
+  struct stat existing {};
+  if (::fstatat(inbox, id_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) throwPosixError(EEXIST);
+  if (errno != ENOENT) throwPosixError(errno);
+  if (::renameat(staging_.get(), id_.c_str(), inbox, id_.c_str()) != 0) throwPosixError(errno);
 }
 
 void ShareStagingStore::discardUnpublished() {
   if (published_) return;
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
+  try {
+    removeTreeAt(staging_.get(), id_.c_str());
+  } catch (const std::system_error&) {
+    // Already gone, or left for the sweep.
+  }
 }
 
 }  // namespace plumo

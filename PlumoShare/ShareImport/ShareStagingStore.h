@@ -1,45 +1,60 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <stop_token>
 #include <string>
+#include <system_error>
 
+#include "FileDescriptor.h"
+#include "ShareInbox.h"
 #include "SharePayload.h"
 
 namespace plumo {
 
 // Owns one share's staging folder, root/staging/<id>, until publish() moves it
-// into root/inbox/<id> under the inbox lock shared by every process.
+// into root/inbox/<id> under the inbox lock shared by every process. While the
+// store lives it holds a lock on its staging folder, which marks the folder as
+// alive: staging folders whose owner is gone are swept by the next share.
 // Destroying a store deletes nothing; only discardUnpublished() does.
 class ShareStagingStore {
  public:
-  static constexpr int pendingLimit = 50;
+  // A staging folder younger than this is never swept, even when unlocked: its
+  // owner may be between making it and locking it.
+  static constexpr std::chrono::minutes orphanGracePeriod{10};
 
-  // Makes a fresh lower-case share id and creates its staging folder with any
-  // missing parents. Throws the POSIX error when the folder cannot be made.
+  // Makes a fresh lower-case share id and its staging folder (0700), creating
+  // the private tree where missing (see ShareInbox), then sweeps orphaned
+  // staging folders. Throws ShareImportFailure::permission when the tree is not
+  // private, the POSIX error when a folder cannot be made.
   explicit ShareStagingStore(std::filesystem::path root);
 
   const std::string& id() const { return id_; }
   const std::filesystem::path& folder() const { return folder_; }
-  const std::filesystem::path& root() const { return root_; }
+  const std::filesystem::path& root() const { return inbox_.root(); }
   bool published() const { return published_; }
 
   // Writes the manifest into the staging folder and moves the folder into the
-  // inbox, unless 50 shares are pending there. Everything that reaches the
-  // inbox has been synced to the disk first.
-  void publish(const SharePayload& payload, const std::stop_token& stop = {});
+  // inbox, unless ShareInbox::pendingLimit shares are pending there. Each staged
+  // file, the manifest and the folder are synced before the move. A stop request
+  // ends the wait for the lock with the cancellation error.
+  // Once the folder has moved the share is published, whatever fails after: the
+  // error of the inbox's own sync is returned (for the log), not thrown.
+  std::error_code publish(const SharePayload& payload, const std::stop_token& stop = {});
 
   // Removes the staging folder unless the share was published; never fails.
   void discardUnpublished();
 
  private:
-  std::filesystem::path inbox() const { return root_ / "inbox"; }
+  void sweepOrphans() const;
   void syncStagedShare(const SharePayload& payload) const;
-  void moveIntoInbox();
+  void moveIntoInbox(int inbox) const;
 
+  ShareInbox inbox_;
   std::string id_;
-  std::filesystem::path root_;
   std::filesystem::path folder_;
+  FileDescriptor staging_;  // root/staging
+  FileDescriptor share_;    // root/staging/<id>, locked for as long as the store lives
   bool published_ = false;
 };
 

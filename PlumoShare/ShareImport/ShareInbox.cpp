@@ -1,0 +1,222 @@
+#include "ShareInbox.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "DurableFiles.h"
+#include "ErrorDomain.h"
+#include "RemoveTree.h"
+#include "ShareImportFailure.h"
+
+namespace fs = std::filesystem;
+
+namespace plumo {
+
+namespace {
+
+constexpr const char* stagingName = "staging";
+constexpr const char* inboxName = "inbox";
+constexpr mode_t privateFolderMode = 0700;
+// Far above any manifest the publisher writes (its texts and paths are bounded).
+constexpr off_t manifestByteLimit = 4 << 20;
+
+[[noreturn]] void refusePermission() { throw std::system_error(ShareImportFailure::permission); }
+
+// The folder must be the user's own and nobody else's to change.
+void checkPrivate(int folder) {
+  struct stat status {};
+  if (::fstat(folder, &status) != 0) throwPosixError(errno);
+  if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    refusePermission();
+  }
+}
+
+// Makes `name` (0700) in the open parent where missing; the parent is synced
+// so that the new folder survives a power loss.
+void createFolderAt(int parent, const char* name) {
+  if (::mkdirat(parent, name, privateFolderMode) == 0) {
+    syncDescriptor(parent);
+  } else if (errno != EEXIST) {
+    throwPosixError(errno);
+  }
+}
+
+// Opens a folder without following a link in its last component; something
+// else than a real folder under that name is refused as permission.
+FileDescriptor openFolderAt(int parent, const char* name) {
+  FileDescriptor folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.isOpen()) {
+    if (errno == ELOOP || errno == ENOTDIR) refusePermission();
+    throwPosixError(errno);
+  }
+  checkPrivate(folder.get());
+  return folder;
+}
+
+struct PendingShare {
+  timespec published;
+  std::string id;
+};
+
+bool publishedEarlier(const PendingShare& left, const PendingShare& right) {
+  if (left.published.tv_sec != right.published.tv_sec) return left.published.tv_sec < right.published.tv_sec;
+  if (left.published.tv_nsec != right.published.tv_nsec) return left.published.tv_nsec < right.published.tv_nsec;
+  return left.id < right.id;
+}
+
+std::string readSmallFile(int file) {
+  struct stat status {};
+  if (::fstat(file, &status) != 0) throwPosixError(errno);
+  if (!S_ISREG(status.st_mode)) throw std::invalid_argument("payload.json is not a regular file");
+  if (status.st_size > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(file, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throwPosixError(errno);
+    if (count == 0) return bytes;
+    bytes.append(buffer, static_cast<std::size_t>(count));
+    if (static_cast<off_t>(bytes.size()) > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
+  }
+}
+
+std::string openError(const char* what, int error) {
+  if (error == ENOENT) return std::string(what) + " is missing";
+  if (error == ELOOP || error == ENOTDIR) return std::string(what) + " is a link or not a folder";
+  return std::string(what) + ": " + posixError(error).message();
+}
+
+// The checks that need the share's folder: the id names it, and each listed
+// file is a regular file in it (not a link).
+void checkAgainstFolder(const SharePayload& payload, std::string_view id, int folder) {
+  if (payload.id != id) throw std::invalid_argument("id does not match the folder's name");
+  for (const auto& name : payload.files) {
+    struct stat status {};
+    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      throw std::invalid_argument("files: " + name + " is missing");
+    }
+    if (!S_ISREG(status.st_mode)) throw std::invalid_argument("files: " + name + " is not a regular file");
+  }
+}
+
+}  // namespace
+
+ShareInbox::ShareInbox(fs::path root) : root_(std::move(root)) {}
+
+fs::path ShareInbox::stagingFolder() const { return root_ / stagingName; }
+fs::path ShareInbox::inboxFolder() const { return root_ / inboxName; }
+fs::path ShareInbox::shareFolder(std::string_view id) const { return inboxFolder() / std::string(id); }
+
+bool ShareInbox::isShareId(std::string_view name) {
+  if (name.size() != 36) return false;
+  for (std::size_t index = 0; index < name.size(); ++index) {
+    const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
+    const char character = name[index];
+    if (dash ? character != '-' : !std::isxdigit(static_cast<unsigned char>(character))) return false;
+  }
+  return true;
+}
+
+// The group container may be a link (its probe follows it); nothing below it may.
+FileDescriptor ShareInbox::openPrivateFolder(const char* name, bool create) const {
+  const fs::path container = root_.parent_path();
+  const FileDescriptor containerFolder(::open(container.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!containerFolder.isOpen()) throwPosixError(errno);
+  const std::string rootName = root_.filename();
+  if (create) createFolderAt(containerFolder.get(), rootName.c_str());
+  const FileDescriptor rootFolder = openFolderAt(containerFolder.get(), rootName.c_str());
+  if (create) createFolderAt(rootFolder.get(), name);
+  return openFolderAt(rootFolder.get(), name);
+}
+
+FileDescriptor ShareInbox::openInbox(bool create) const { return openPrivateFolder(inboxName, create); }
+FileDescriptor ShareInbox::openStaging(bool create) const { return openPrivateFolder(stagingName, create); }
+
+InboxLock ShareInbox::lock(const std::stop_token& stop) const { return InboxLock(openInbox(true).get(), stop); }
+
+std::vector<std::string> ShareInbox::pendingIds() const {
+  FileDescriptor inbox;
+  try {
+    inbox = openInbox(false);
+  } catch (const std::system_error& error) {
+    if (error.code() == posixError(ENOENT)) return {};
+    throw;
+  }
+  return pendingIds(inbox.get());
+}
+
+std::vector<std::string> ShareInbox::pendingIds(int inboxFolder) {
+  DIR* stream = ::fdopendir(::fcntl(inboxFolder, F_DUPFD_CLOEXEC, 0));
+  if (stream == nullptr) throwPosixError(errno);
+  std::vector<PendingShare> pending;
+  errno = 0;
+  while (const dirent* entry = ::readdir(stream)) {
+    const std::string name = entry->d_name;
+    struct stat folder {};
+    struct stat manifest {};
+    if (isShareId(name) && ::fstatat(inboxFolder, name.c_str(), &folder, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(folder.st_mode) &&
+        ::fstatat(inboxFolder, (name + "/" + manifestName).c_str(), &manifest, AT_SYMLINK_NOFOLLOW) == 0) {
+      pending.push_back({manifest.st_mtim, name});
+    }
+    errno = 0;
+  }
+  const int readError = errno;
+  ::closedir(stream);
+  if (readError != 0) throwPosixError(readError);
+  std::sort(pending.begin(), pending.end(), publishedEarlier);
+  std::vector<std::string> ids;
+  ids.reserve(pending.size());
+  for (auto& share : pending) ids.push_back(std::move(share.id));
+  return ids;
+}
+
+InboxShare ShareInbox::read(std::string_view id) const {
+  InboxShare share{std::string(id), shareFolder(id), std::nullopt, {}};
+  if (!isShareId(id)) {
+    share.error = "not a share id";
+    return share;
+  }
+  FileDescriptor inbox;
+  try {
+    inbox = openInbox(false);
+  } catch (const std::system_error& error) {
+    if (error.code() != posixError(ENOENT)) throw;
+    share.error = "the share is missing";
+    return share;
+  }
+  const FileDescriptor folder(::openat(inbox.get(), share.id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.isOpen()) {
+    share.error = openError("the share", errno);
+    return share;
+  }
+  const FileDescriptor manifest(::openat(folder.get(), manifestName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!manifest.isOpen()) {
+    share.error = errno == ELOOP ? "payload.json is a link" : openError(manifestName, errno);
+    return share;
+  }
+  try {
+    SharePayload payload = SharePayload::fromManifest(readSmallFile(manifest.get()));
+    checkAgainstFolder(payload, id, folder.get());
+    share.payload.emplace(std::move(payload));
+  } catch (const std::invalid_argument& invalid) {
+    share.error = invalid.what();
+  }
+  return share;
+}
+
+void ShareInbox::remove(std::string_view id) const {
+  if (!isShareId(id)) throwPosixError(EINVAL);
+  const FileDescriptor inbox = openInbox(false);
+  removeTreeAt(inbox.get(), std::string(id).c_str());
+}
+
+}  // namespace plumo

@@ -1,0 +1,10 @@
+#pragma once
+
+namespace plumo {
+
+// Deletes the entry `name` of an open folder and, when it is a folder, all it
+// holds. Never follows a link: a link is removed, not what it points to.
+// Throws the first POSIX error met; ENOENT when the entry is missing.
+void removeTreeAt(int folder, const char* name);
+
+}  // namespace plumo
