@@ -190,34 +190,36 @@ void ShareViewController::runImport() {
   }
 }
 
+// The collection and the publish run on a worker thread, so that waiting for
+// the inbox lock never blocks the main loop; the outcome is reported back there.
 void ShareViewController::collect(std::vector<ExtensionItem> items) {
   task_->collection = std::jthread([self = shared_from_this(), items = std::move(items), store = staged_,
                                     stop = task_->cancellation.get_token()] {
+    std::string stage = "provider";
     try {
-      SharePayload payload = SharePayloadCollector().collect(items, *store, stop);
-      MainThread::post([self, payload = std::move(payload)] { self->finishImport(payload, nullptr); });
+      const SharePayload payload = SharePayloadCollector().collect(items, *store, stop);
+      stage = "publish";
+      const std::error_code unsynced = store->publish(payload, stop);
+      MainThread::post([self, files = payload.files.size(), unsynced] { self->finishImport(files, unsynced); });
     } catch (...) {
-      MainThread::post([self, failure = std::current_exception()] { self->finishImport(std::nullopt, failure); });
+      MainThread::post([self, stage, failure = std::current_exception()] {
+        self->failImport(stage, failure);
+        self->task_.reset();
+      });
     }
   });
 }
 
-// Back on the main thread once the collection has ended.
-void ShareViewController::finishImport(std::optional<SharePayload> payload, std::exception_ptr failure) {
-  std::string stage = "provider";
-  try {
-    if (failure) std::rethrow_exception(failure);
-    checkCancellation(task_->cancellation.get_token());
-    stage = "publish";
-    staged_->publish(*payload, task_->cancellation.get_token());
-    logger_.info(formatted("publish complete attachmentCount=%" PRId64,
-                           static_cast<std::int64_t>(payload->files.size())));
-    enter(Phase::published);
-    openPlumo(staged_->id());
-  } catch (...) {
-    failImport(stage, std::current_exception());
-  }
+// Back on the main thread once the share is in the inbox.
+void ShareViewController::finishImport(std::size_t attachmentCount, std::error_code unsynced) {
   task_.reset();
+  if (unsynced) {
+    logger_.error(formatted("publish sync failed domain=%s code=%" PRId64, unsynced.category().name(),
+                            static_cast<std::int64_t>(unsynced.value())));
+  }
+  logger_.info(formatted("publish complete attachmentCount=%" PRId64, static_cast<std::int64_t>(attachmentCount)));
+  enter(Phase::published);
+  openPlumo(staged_->id());
 }
 
 void ShareViewController::failImport(const std::string& stage, const std::exception_ptr& failure) {
@@ -235,11 +237,20 @@ void ShareViewController::failImport(const std::string& stage, const std::except
 void ShareViewController::cancelShare() {
   if (task_) task_->cancellation.request_stop();
   if (staged_) staged_->discardUnpublished();
+  // The worker may have published before the stop: a dismiss keeps that share.
+  if (phase_ == Phase::importing && staged_ && staged_->published()) enter(Phase::published);
   if (context_) context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
 }
 
+// The share is published by now: no failure here may report it as not saved.
 void ShareViewController::openPlumo(const std::string& shareId) {
-  const std::string url = HandOffUrl::forShare(scheme(), shareId);
+  std::string url;
+  try {
+    url = HandOffUrl::forShare(scheme(), shareId);
+  } catch (...) {
+    logger_.error("import failed stage=wake category=bundleUnreadable");
+    return enter(Phase::handOffFailed);
+  }
   // Silent, and the card stays open; the host still learns that nothing was opened.
   if (!Url::parse(url)) return enter(Phase::handOffFailed);
   if (workspace_.openUrl(url)) {

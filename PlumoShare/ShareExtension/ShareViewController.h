@@ -75,7 +75,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   void startImport();
   void runImport();
   void collect(std::vector<ExtensionItem> items);
-  void finishImport(std::optional<SharePayload> payload, std::exception_ptr failure);
+  void finishImport(std::size_t attachmentCount, std::error_code unsynced);
   void failImport(const std::string& stage, const std::exception_ptr& failure);
   void cancelShare();
   void openPlumo(const std::string& shareId);

@@ -60,6 +60,12 @@ FileDescriptor openFolderAt(int parent, const char* name) {
   return folder;
 }
 
+void createContainer(const fs::path& container) {
+  std::error_code error;
+  fs::create_directories(container, error);
+  if (error) throwPosixError(error.value());
+}
+
 struct PendingShare {
   timespec published;
   std::string id;
@@ -125,9 +131,11 @@ bool ShareInbox::isShareId(std::string_view name) {
   return true;
 }
 
-// The group container may be a link (its probe follows it); nothing below it may.
+// The group container may be a link (its probe follows it) and is made with
+// the user's usual mode where missing; nothing below it may be a link.
 FileDescriptor ShareInbox::openPrivateFolder(const char* name, bool create) const {
   const fs::path container = root_.parent_path();
+  if (create) createContainer(container);
   const FileDescriptor containerFolder(::open(container.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!containerFolder.isOpen()) throwPosixError(errno);
   const std::string rootName = root_.filename();

@@ -95,8 +95,7 @@ std::error_code ShareStagingStore::publish(const SharePayload& payload, const st
   }
   writeFileAtomicallyAt(share_.get(), ShareInbox::manifestName, payload.manifest());
   syncStagedShare(payload);
-  moveIntoInbox(inbox.get());
-  published_ = true;
+  commit(inbox.get(), stop);
   try {
     syncDescriptor(inbox.get());
   } catch (const std::system_error& error) {
@@ -112,6 +111,15 @@ void ShareStagingStore::syncStagedShare(const SharePayload& payload) const {
   syncDescriptor(share_.get());
 }
 
+// The share is published or discarded, whichever comes first: a stop requested
+// before the discard is seen here, under the same mutex.
+void ShareStagingStore::commit(int inbox, const std::stop_token& stop) {
+  const std::lock_guard lock(commitment_);
+  checkCancellation(stop);
+  moveIntoInbox(inbox);
+  published_ = true;
+}
+
 // rename(2) would silently replace an empty folder of the same name.
 void ShareStagingStore::moveIntoInbox(int inbox) const {
   if (::renameat2(staging_.get(), id_.c_str(), inbox, id_.c_str(), RENAME_NOREPLACE) == 0) return;
@@ -125,7 +133,13 @@ void ShareStagingStore::moveIntoInbox(int inbox) const {
   if (::renameat(staging_.get(), id_.c_str(), inbox, id_.c_str()) != 0) throwPosixError(errno);
 }
 
+bool ShareStagingStore::published() const {
+  const std::lock_guard lock(commitment_);
+  return published_;
+}
+
 void ShareStagingStore::discardUnpublished() {
+  const std::lock_guard lock(commitment_);
   if (published_) return;
   try {
     removeTreeAt(staging_.get(), id_.c_str());

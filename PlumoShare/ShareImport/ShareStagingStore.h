@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <system_error>
@@ -32,22 +33,25 @@ class ShareStagingStore {
   const std::string& id() const { return id_; }
   const std::filesystem::path& folder() const { return folder_; }
   const std::filesystem::path& root() const { return inbox_.root(); }
-  bool published() const { return published_; }
+  bool published() const;
 
   // Writes the manifest into the staging folder and moves the folder into the
   // inbox, unless ShareInbox::pendingLimit shares are pending there. Each staged
   // file, the manifest and the folder are synced before the move. A stop request
-  // ends the wait for the lock with the cancellation error.
+  // ends the wait for the lock with the cancellation error; one made before
+  // discardUnpublished() (from any thread) means the folder never moves.
   // Once the folder has moved the share is published, whatever fails after: the
   // error of the inbox's own sync is returned (for the log), not thrown.
   std::error_code publish(const SharePayload& payload, const std::stop_token& stop = {});
 
   // Removes the staging folder unless the share was published; never fails.
+  // Safe while publish() runs on another thread.
   void discardUnpublished();
 
  private:
   void sweepOrphans() const;
   void syncStagedShare(const SharePayload& payload) const;
+  void commit(int inbox, const std::stop_token& stop);
   void moveIntoInbox(int inbox) const;
 
   ShareInbox inbox_;
@@ -55,6 +59,7 @@ class ShareStagingStore {
   std::filesystem::path folder_;
   FileDescriptor staging_;  // root/staging
   FileDescriptor share_;    // root/staging/<id>, locked for as long as the store lives
+  mutable std::mutex commitment_;  // orders the move against a discard
   bool published_ = false;
 };
 
