@@ -57,6 +57,16 @@ void copyFileAt(int fromFolder, int toFolder, const std::string& name) {
   syncDescriptor(target.get());
 }
 
+// Once the share has moved, the move is reported as done: a failed sync of the
+// folders' entries cannot be undone by saying it failed.
+void syncMovedEntries(int folder) {
+  try {
+    syncDescriptor(folder);
+  } catch (const std::system_error&) {
+    // Nothing better to do; the entries are there.
+  }
+}
+
 }  // namespace
 
 fs::path ShareTransfer::to(const fs::path& destination) const {
@@ -65,8 +75,8 @@ fs::path ShareTransfer::to(const fs::path& destination) const {
   if (!destinationFolder.isOpen()) throwPosixError(errno);
   const char* id = share_.id.c_str();
   if (::renameat2(inboxFolder.get(), id, destinationFolder.get(), id, RENAME_NOREPLACE) == 0) {
-    syncDescriptor(destinationFolder.get());
-    syncDescriptor(inboxFolder.get());
+    syncMovedEntries(destinationFolder.get());
+    syncMovedEntries(inboxFolder.get());
   } else if (errno == EXDEV) {
     copyAcross(inboxFolder.get(), destinationFolder.get());
     removeFromInbox(inboxFolder.get(), destination);
@@ -97,6 +107,7 @@ void ShareTransfer::copyAcross(int inboxFolder, int destinationFolder) const {
     }
     throw;
   }
+  // The copy must be on the disk before the share leaves the inbox.
   syncDescriptor(destinationFolder);
 }
 
@@ -107,7 +118,7 @@ void ShareTransfer::removeFromInbox(int inboxFolder, const fs::path& destination
     throw std::runtime_error("copied to " + (destination / share_.id).string() +
                              " but not removed from the inbox: " + error.code().message());
   }
-  syncDescriptor(inboxFolder);
+  syncMovedEntries(inboxFolder);
 }
 
 void ShareTransfer::copyEntries(int shareFolder, int copyFolder) const {
