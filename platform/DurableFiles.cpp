@@ -51,7 +51,7 @@ void writeAllAndSync(int descriptor, std::string_view bytes) {
 }
 
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
-  FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!file.isOpen()) throwPosixError(errno);
   try {
     writeAllAndSync(file.get(), bytes);

@@ -9,7 +9,8 @@ namespace plumo {
 // Writes that survive a power loss once they return. Every failure throws the
 // POSIX error; nothing is left at the target after a failed write.
 
-// Creates the file, failing with EEXIST if anything (a link included) is there.
+// Creates the file (0600: readable by the user alone, whatever it holds),
+// failing with EEXIST if anything (a link included) is there.
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 
 // Replaces the entry `name` of an open folder in one step: a temporary file

@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
 #include "RemoveTree.h"
@@ -29,13 +31,14 @@ constexpr off_t manifestByteLimit = 4 << 20;
 
 [[noreturn]] void refusePermission() { throw std::system_error(ShareImportFailure::permission); }
 
-// The folder must be the user's own and nobody else's to change.
-void checkPrivate(int folder) {
+// The folder must be the user's own and nobody else's to change; returns its mode.
+mode_t privateMode(int folder) {
   struct stat status {};
   if (::fstat(folder, &status) != 0) throwPosixError(errno);
   if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     refusePermission();
   }
+  return status.st_mode & 07777;
 }
 
 // Makes `name` (0700) in the open parent where missing; the parent is synced
@@ -49,14 +52,17 @@ void createFolderAt(int parent, const char* name) {
 }
 
 // Opens a folder without following a link in its last component; something
-// else than a real folder under that name is refused as permission.
-FileDescriptor openFolderAt(int parent, const char* name) {
+// else than a real folder under that name is refused as permission. With
+// create, a folder that others can read (as earlier releases made it) is
+// made private.
+FileDescriptor openFolderAt(int parent, const char* name, bool create) {
   FileDescriptor folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder.isOpen()) {
     if (errno == ELOOP || errno == ENOTDIR) refusePermission();
     throwPosixError(errno);
   }
-  checkPrivate(folder.get());
+  const mode_t mode = privateMode(folder.get());
+  if (create && mode != privateFolderMode && ::fchmod(folder.get(), privateFolderMode) != 0) throwPosixError(errno);
   return folder;
 }
 
@@ -105,11 +111,12 @@ std::string openError(const char* what, int error) {
 void checkAgainstFolder(const SharePayload& payload, std::string_view id, int folder) {
   if (payload.id != id) throw std::invalid_argument("id does not match the folder's name");
   for (const auto& name : payload.files) {
+    const std::string quoted = nlohmann::json(name).dump();
     struct stat status {};
     if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      throw std::invalid_argument("files: " + name + " is missing");
+      throw std::invalid_argument("files: " + quoted + " is missing");
     }
-    if (!S_ISREG(status.st_mode)) throw std::invalid_argument("files: " + name + " is not a regular file");
+    if (!S_ISREG(status.st_mode)) throw std::invalid_argument("files: " + quoted + " is not a regular file");
   }
 }
 
@@ -140,9 +147,9 @@ FileDescriptor ShareInbox::openPrivateFolder(const char* name, bool create) cons
   if (!containerFolder.isOpen()) throwPosixError(errno);
   const std::string rootName = root_.filename();
   if (create) createFolderAt(containerFolder.get(), rootName.c_str());
-  const FileDescriptor rootFolder = openFolderAt(containerFolder.get(), rootName.c_str());
+  const FileDescriptor rootFolder = openFolderAt(containerFolder.get(), rootName.c_str(), create);
   if (create) createFolderAt(rootFolder.get(), name);
-  return openFolderAt(rootFolder.get(), name);
+  return openFolderAt(rootFolder.get(), name, create);
 }
 
 FileDescriptor ShareInbox::openInbox(bool create) const { return openPrivateFolder(inboxName, create); }

@@ -3,14 +3,23 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <cstddef>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <regex>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "Cancellation.h"
 #include "ErrorDomain.h"
 #include "Files.h"
+#include "LockHolder.h"
 #include "ShareImportFailure.h"
 #include "TemporaryDirectory.h"
 
@@ -51,6 +60,42 @@ std::size_t countManifests(const fs::path& inbox) {
   return count;
 }
 
+mode_t modeOf(const fs::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  return status.st_mode & 07777;
+}
+
+void makeOld(const fs::path& path) {
+  const std::time_t anHourAgo = std::time(nullptr) - 3600;
+  const timespec times[2] = {{anHourAgo, 0}, {anHourAgo, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Runs the action in a child process and returns its exit status.
+int inChild(const std::function<int()>& action) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(action());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// As on NFS, eCryptfs and some FUSE servers: renameat2 with any flag fails
+// with EINVAL, for the rest of the calling process.
+bool refuseRenameFlags() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 4 * sizeof(std::uint64_t)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 class ShareStagingStoreTest : public ::testing::Test {
  protected:
   testing::TemporaryDirectory container;
@@ -88,7 +133,7 @@ TEST_F(ShareStagingStoreTest, PublishMovesTheShareWithItsManifestIntoTheInbox) {
   const SharePayload payload(store.id(), "see \"this\"\n\u00e9", {"1-report.pdf"}, {"/home/u/a/b", "/srv"},
                              1733650000123.4567);
 
-  store.publish(payload);
+  EXPECT_EQ(store.publish(payload), std::error_code());
 
   EXPECT_TRUE(store.published());
   EXPECT_FALSE(fs::exists(store.folder()));
@@ -99,6 +144,8 @@ TEST_F(ShareStagingStoreTest, PublishMovesTheShareWithItsManifestIntoTheInbox) {
   EXPECT_TRUE(S_ISREG(lock.st_mode));
   EXPECT_EQ(lock.st_mode & 0777, 0600u);
   EXPECT_EQ(lock.st_size, 0);
+  for (const auto& folder : {root, root / "staging", inbox, share}) EXPECT_EQ(modeOf(folder), 0700u) << folder;
+  EXPECT_EQ(modeOf(share / "payload.json"), 0600u);
 
   const std::string text = readFile(share / "payload.json");
   EXPECT_EQ(text.find('\n'), std::string::npos) << "compact output";
@@ -247,6 +294,111 @@ TEST_F(ShareStagingStoreTest, ConcurrentPublishersNeverOverrunTheQueue) {
     EXPECT_TRUE(nlohmann::json::accept(readFile(entry.path() / "payload.json"))) << entry.path();
   }
   EXPECT_EQ(testing::countEntries(root / "staging"), 3u) << "every loser keeps its staging folder";
+}
+
+TEST_F(ShareStagingStoreTest, LinksPlantedInThePrivateTreeRedirectNothing) {
+  const fs::path attacker = container / "attacker";
+  fs::create_directories(attacker);
+
+  ShareStagingStore store(root);
+  writeFile(store.folder() / "1-secret.txt", "secret");
+  fs::create_directory_symlink(attacker, inbox);  // planted after the store was made
+  EXPECT_EQ(publishError(store), ShareImportFailure::permission);
+  EXPECT_FALSE(store.published());
+  EXPECT_TRUE(fs::is_empty(attacker));
+  EXPECT_FALSE(fs::exists(store.folder() / "payload.json")) << "nothing written";
+  store.discardUnpublished();
+
+  fs::remove_all(root / "staging");
+  fs::create_directory_symlink(attacker, root / "staging");
+  try {
+    ShareStagingStore refused(root);
+    FAIL() << "staged through a link";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code(), ShareImportFailure::permission);
+  }
+  EXPECT_TRUE(fs::is_empty(attacker));
+}
+
+TEST_F(ShareStagingStoreTest, AGroupWritableInboxRefusesThePublish) {
+  ShareStagingStore store(root);
+  fs::create_directories(inbox);
+  ASSERT_EQ(::chmod(inbox.c_str(), 0770), 0);
+  EXPECT_EQ(publishError(store), ShareImportFailure::permission);
+  EXPECT_TRUE(fs::is_empty(inbox));
+}
+
+TEST_F(ShareStagingStoreTest, ADismissEndsTheWaitForALockHeldByAnotherProcess) {
+  ShareStagingStore store(root);
+  fs::create_directories(inbox);
+  testing::LockHolder holder(inbox / ".publish-lock");
+
+  std::stop_source dismiss;
+  std::jthread dismisser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    dismiss.request_stop();
+  });
+  EXPECT_TRUE(isCancellation(publishError(store, dismiss.get_token())));
+  holder.release();
+
+  EXPECT_FALSE(store.published());
+  EXPECT_EQ(testing::countEntries(inbox), 1u) << "the lock file alone";
+  EXPECT_FALSE(fs::exists(store.folder() / "payload.json"));
+}
+
+// Where renameat2 refuses RENAME_NOREPLACE, the move still never replaces an entry.
+TEST_F(ShareStagingStoreTest, WithoutRenameNoReplaceTheShareStillMovesAndNeverReplaces) {
+  EXPECT_EQ(inChild([&] {
+              if (!refuseRenameFlags()) return 10;
+              ShareStagingStore store(root);
+              writeFile(store.folder() / "1-a.txt", "a");
+              if (publishError(store) != std::error_code()) return 11;
+              return readFile(inbox / store.id() / "1-a.txt") == "a" && store.published() ? 0 : 12;
+            }),
+            0);
+  EXPECT_EQ(inChild([&] {
+              if (!refuseRenameFlags()) return 10;
+              ShareStagingStore store(root);
+              fs::create_directories(inbox / store.id());
+              if (publishError(store) != posixError(EEXIST)) return 11;
+              return fs::is_empty(inbox / store.id()) && !store.published() ? 0 : 12;
+            }),
+            0);
+}
+
+TEST_F(ShareStagingStoreTest, OrphanedStagingIsSweptButNeverALiveOrYoungOne) {
+  const fs::path outside = container / "outside.txt";
+  writeFile(outside, "keep me");
+  // A share whose process died: its folder holds a file and a link out.
+  const auto abandonShare = [&] {
+    EXPECT_EQ(inChild([&] {
+                ShareStagingStore store(root);
+                writeFile(store.folder() / "1-a.txt", "a");
+                fs::create_symlink(outside, store.folder() / "2-link");
+                return 0;
+              }),
+              0);
+  };
+  abandonShare();
+  const fs::path orphan = fs::directory_iterator(root / "staging")->path();
+  makeOld(orphan);
+  abandonShare();
+  ShareStagingStore live(root);
+  makeOld(live.folder());
+  const fs::path oldFolderOutside = container / "old-folder";
+  fs::create_directories(oldFolderOutside);
+  writeFile(oldFolderOutside / "file", "keep me too");
+  makeOld(oldFolderOutside);
+  fs::create_directory_symlink(oldFolderOutside, root / "staging" / "aaaaaaaa-0000-4000-8000-000000000001");
+
+  ShareStagingStore sweeper(root);
+
+  EXPECT_FALSE(fs::exists(orphan)) << "dead and old";
+  EXPECT_TRUE(fs::is_directory(live.folder())) << "alive, whatever its age";
+  EXPECT_TRUE(fs::is_directory(sweeper.folder()));
+  EXPECT_EQ(testing::countEntries(root / "staging"), 4u) << "the young orphan, the live, the sweeper's, the link";
+  EXPECT_EQ(readFile(outside), "keep me");
+  EXPECT_EQ(readFile(oldFolderOutside / "file"), "keep me too");
 }
 
 }  // namespace
