@@ -8,13 +8,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 #include "Files.h"
+#include "LockHolder.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
@@ -26,6 +26,7 @@ using Json = nlohmann::json;
 namespace plumo {
 namespace {
 
+using testing::LockHolder;
 using testing::readFile;
 using testing::RunningProgram;
 using testing::writeFile;
@@ -347,45 +348,6 @@ TEST_F(TamperedShareTest, LinksInsideAShareAreNeitherFollowedNorMoved) {
   expectRefusedAndHarmless(manifestLink, "payload.json that is a link");
   EXPECT_TRUE(fs::exists(home / "manifest.json"));
 }
-
-// A process of its own that holds the inbox lock, as a publisher would.
-class LockHolder {
- public:
-  explicit LockHolder(const fs::path& lockFile) {
-    ::pipe2(release_, O_CLOEXEC);
-    ::pipe2(held_, O_CLOEXEC);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(release_[1]);  // so that the parent's close is the end of the pipe
-      const int file = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-      ::flock(file, LOCK_EX);
-      ::write(held_[1], "x", 1);
-      char byte;
-      ::read(release_[0], &byte, 1);
-      ::_exit(0);
-    }
-    ::close(release_[0]);
-    ::close(held_[1]);
-    char byte;
-    ::read(held_[0], &byte, 1);
-    ::close(held_[0]);
-  }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
-  ~LockHolder() { release(); }
-
-  void release() {
-    if (pid_ <= 0) return;
-    ::close(release_[1]);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  int release_[2]{};
-  int held_[2]{};
-  pid_t pid_ = -1;
-};
 
 // True once the program has the inbox's lock file open, that is, waits for the lock.
 bool hasOpen(pid_t pid, const fs::path& file) {
