@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ErrorDomain.h"
 #include "HandOffUrl.h"
 #include "InboxWatch.h"
 #include "ShareListing.h"
@@ -24,7 +25,7 @@ void InboxCommands::take(const std::string& id, const std::filesystem::path& des
                          const std::stop_token& stop) const {
   const InboxLock lock = inbox_.lock(stop);
   const InboxShare share = validShare(id);
-  print(ShareTransfer(inbox_, share).to(destination).string());
+  print(ShareTransfer(inbox_, share).to(std::filesystem::absolute(destination)).string());
 }
 
 void InboxCommands::remove(const std::string& id, const std::stop_token& stop) const {
@@ -33,7 +34,7 @@ void InboxCommands::remove(const std::string& id, const std::stop_token& stop) c
   try {
     inbox_.remove(id);
   } catch (const std::system_error& error) {
-    if (error.code().value() != ENOENT) throw;
+    if (error.code() != posixError(ENOENT)) throw;
     throw Failure(id + ": no such share in the inbox");
   }
 }
