@@ -54,7 +54,8 @@ class ShareInbox {
   static std::vector<std::string> pendingIds(int inboxFolder);
 
   // Reads and validates inbox/<id>, never following a name out of its folder.
-  // A missing share reads as invalid, with its reason.
+  // A missing share reads as invalid, with its reason; a tree that is not
+  // private throws ShareImportFailure::permission.
   InboxShare read(std::string_view id) const;
 
   // Deletes inbox/<id>, valid or not, without following any link inside it.
