@@ -6,6 +6,7 @@
 #include "Cancellation.h"
 #include "ErrorDomain.h"
 #include "GroupContainer.h"
+#include "HandOffUrl.h"
 #include "Localization.h"
 #include "MainThread.h"
 #include "ShareImportFailure.h"
@@ -261,7 +262,7 @@ void ShareViewController::stopCollection() {
 void ShareViewController::openPlumo(const std::string& shareId) {
   std::string url;
   try {
-    url = scheme() + "://bot-share?id=" + shareId;
+    url = HandOffUrl::forShare(scheme(), shareId);
   } catch (...) {
     logger_.error("import failed stage=wake category=bundleUnreadable");
     return enter(Phase::handOffFailed);

@@ -44,8 +44,15 @@ class RunningProgram {
     }
   }
 
+  pid_t pid() const { return pid_; }
   void signal(int number) const { ::kill(pid_, number); }
+  std::string standardOutputSoFar() const { return readFile(files_ / "out"); }
   std::string standardErrorSoFar() const { return readFile(files_ / "err"); }
+  // True once the program has ended; wait() still collects its status.
+  bool ended() const {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+  }
 
   ProgramResult wait() {
     int status = 0;

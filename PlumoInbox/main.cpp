@@ -1,0 +1,80 @@
+// plumo-inbox: the host application's side of the inbox that plumo-share publishes into.
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <system_error>
+
+#include "Cancellation.h"
+#include "InboxCommandLine.h"
+#include "InboxCommands.h"
+#include "ShareBundle.h"
+#include "SignalStop.h"
+
+namespace {
+
+using plumo::InboxCommandLine;
+
+constexpr int done = 0;
+constexpr int failed = 1;
+constexpr int usageError = 2;
+constexpr int interrupted = 130;
+
+int fail(const std::string& reason) {
+  std::fprintf(stderr, "plumo-inbox: %s\n", reason.c_str());
+  return failed;
+}
+
+// Only the commands that wait (for the lock, for new shares) turn SIGINT and SIGTERM into a stop.
+bool waits(InboxCommandLine::Command command) {
+  using Command = InboxCommandLine::Command;
+  return command == Command::take || command == Command::remove || command == Command::watch;
+}
+
+void run(const InboxCommandLine& commandLine, const plumo::InboxCommands& commands, const std::stop_token& stop) {
+  using Command = InboxCommandLine::Command;
+  const auto& operands = commandLine.operands;
+  switch (commandLine.command) {
+    case Command::list: return commands.list(commandLine.json);
+    case Command::show: return commands.show(operands[0]);
+    case Command::take: return commands.take(operands[0], operands[1], stop);
+    case Command::remove: return commands.remove(operands[0], stop);
+    case Command::watch: return commands.watch(stop);
+    case Command::open: return commands.open(operands[0]);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InboxCommandLine commandLine;
+  try {
+    commandLine = InboxCommandLine::parse({argv, argv + argc});
+  } catch (const InboxCommandLine::UsageError& error) {
+    std::fprintf(stderr, "plumo-inbox: %s\nTry 'plumo-inbox --help'.\n", error.what());
+    return usageError;
+  }
+  if (commandLine.help) return std::fputs(InboxCommandLine::usage, stdout) < 0 ? failed : done;
+  if (commandLine.version) return std::puts("plumo-inbox " PLUMO_VERSION) < 0 ? failed : done;
+
+  // A reader that went away is a failed write, reported, not a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::optional<plumo::SignalStop> signalStop;
+  if (waits(commandLine.command)) signalStop.emplace();
+
+  const plumo::ShareBundle bundle(commandLine.bundle.value_or(plumo::ShareBundle::installedFolder()));
+  const auto root = bundle.storeRoot();
+  if (!root) return fail("the bundle names no usable group container");
+  try {
+    const plumo::InboxCommands commands(plumo::ShareInbox(*root), bundle.scheme(), stdout);
+    run(commandLine, commands, signalStop ? signalStop->token() : std::stop_token());
+  } catch (const std::system_error& error) {
+    if (plumo::isCancellation(error.code())) {
+      std::fputs("plumo-inbox: interrupted\n", stderr);
+      return interrupted;
+    }
+    return fail(error.what());
+  } catch (const std::exception& error) {
+    return fail(error.what());
+  }
+  return done;
+}
