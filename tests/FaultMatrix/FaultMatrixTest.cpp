@@ -14,6 +14,7 @@
 #include "RunningProgram.h"
 #include "ShareHome.h"
 #include "SystemCallTrace.h"
+#include "Traced.h"
 
 namespace fs = std::filesystem;
 
@@ -49,14 +50,6 @@ std::string importFailure(const ProgramResult& result) {
   return " (" + result.standardError.substr(at, result.standardError.find('\n', at) - at) + ")";
 }
 
-// LeakSanitizer stops the threads with ptrace, which a traced process refuses.
-std::map<std::string, std::string> tracedEnvironment(const ShareHome& home) {
-  auto environment = home.environment();
-  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-  environment["ASAN_OPTIONS"] = std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0";
-  return environment;
-}
-
 // The three-file share under inject-fault, which counts the calls touching the home.
 ProgramResult shareUnderInjector(const ShareHome& home, const std::vector<std::string>& injectorOptions) {
   std::vector<std::string> command{PLUMO_INJECT_FAULT, "--under", home.path().string()};
@@ -64,7 +57,7 @@ ProgramResult shareUnderInjector(const ShareHome& home, const std::vector<std::s
   command.push_back("--");
   const auto share = home.shareOfThreeFiles();
   command.insert(command.end(), share.begin(), share.end());
-  return testing::runProgram(command, tracedEnvironment(home));
+  return testing::runProgram(command, testing::traceable(home.environment()));
 }
 
 ProgramResult shareWithInjection(const ShareHome& home, const InjectionPoint& point,

@@ -21,6 +21,7 @@
 #include "RunningProgram.h"
 #include "ShareImportRules.h"
 #include "TemporaryDirectory.h"
+#include "Traced.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -33,17 +34,6 @@ using testing::runProgram;
 using testing::writeFile;
 
 const std::string launchFailedLine = "import failed stage=wake category=launchFailed";
-
-// The first folder of PATH that holds an executable of this name.
-std::optional<fs::path> programOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path ? path : "/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const fs::path candidate = fs::path(folder) / name;
-    if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return std::nullopt;
-}
 
 // One traced call of a share: a sync of the file a descriptor names, or a rename.
 struct TracedCall {
@@ -99,17 +89,13 @@ class PlumoShareProgramTest : public ::testing::Test {
   }
 
   // The program under strace, which injects a fault; `injection` is strace's -e inject=... value.
-  // LeakSanitizer stops the world with ptrace, which strace already holds: no leak check there.
   testing::ProgramResult traced(const std::string& injection, std::vector<std::string> arguments,
                                 const std::string& standardInput = "") const {
     const std::string syscall = injection.substr(0, injection.find(':'));
     arguments = command(std::move(arguments));
-    arguments.insert(arguments.begin(), {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e", "trace=" + syscall, "-e",
+    arguments.insert(arguments.begin(), {testing::strace, "-f", "-o", "/dev/null", "-e", "trace=" + syscall, "-e",
                                          "inject=" + injection});
-    auto environment = this->environment();
-    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-    environment["ASAN_OPTIONS"] = std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0";
-    return runProgram(arguments, environment, standardInput);
+    return runProgram(arguments, testing::traceable(environment()), standardInput);
   }
 
   // A throw-away host application: the default handler of the scheme, which writes down the URL it gets,
@@ -257,21 +243,17 @@ TEST_F(PlumoShareProgramTest, FileUrlsAreTakenAsPeopleWriteThem) {
 // inbox, and the inbox's new entry after. Matched on the paths strace -y shows,
 // so that paths and folder descriptors trace alike.
 TEST_F(PlumoShareProgramTest, APublishSyncsTheShareBeforeTheMoveAndTheInboxAfterIt) {
-  const auto strace = programOnPath("strace");
-  if (!strace) GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
-  if (runProgram({strace->string(), "-f", "-o", "/dev/null", "/bin/true"}).exitStatus != 0) {
+  if (!testing::straceIsInstalled()) GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
+  if (runProgram({testing::strace, "-f", "-o", "/dev/null", "/bin/true"}).exitStatus != 0) {
     GTEST_SKIP() << "strace cannot trace here: ptrace is not permitted";
   }
   writeFile(home / "report.pdf", "%PDF-1.7 report");
   const fs::path trace = home / "trace";
   auto arguments = command({(home / "report.pdf").string(), "--text", "for Monday"});
-  arguments.insert(arguments.begin(), {strace->string(), "-f", "-y", "-o", trace.string(), "-e",
+  arguments.insert(arguments.begin(), {testing::strace, "-f", "-y", "-o", trace.string(), "-e",
                                        "trace=fsync,fdatasync,rename,renameat,renameat2,openat"});
-  auto environment = this->environment();
-  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");  // LeakSanitizer cannot run under ptrace
-  environment["ASAN_OPTIONS"] = std::string(sanitizerOptions ? sanitizerOptions : "") + ":detect_leaks=0";
 
-  const auto result = runProgram(arguments, environment);
+  const auto result = runProgram(arguments, testing::traceable(environment()));
 
   ASSERT_EQ(result.exitStatus, 3) << result.standardError;
   const auto shares = inboxShares();
@@ -359,13 +341,13 @@ TEST_F(PlumoShareProgramTest, AnInfoPlistThatCannotBeReadIsABundleWithoutKeys) {
 
 // An I/O error while the type of a named file is looked up (strace makes its stat fail).
 TEST_F(PlumoShareProgramTest, AFileThatCannotBeExaminedFailsTheShare) {
-  if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  if (!testing::straceIsInstalled()) GTEST_SKIP() << "strace is not installed";
   const fs::path file = home / "report.pdf";
   writeFile(file, "%PDF-1.7 report");
   const auto result =
-      runProgram({"/usr/bin/strace", "-f", "-o", "/dev/null", "-P", file.string(), "-e", "trace=newfstatat", "-e",
+      runProgram({testing::strace, "-f", "-o", "/dev/null", "-P", file.string(), "-e", "trace=newfstatat", "-e",
                   "inject=newfstatat:error=EIO:when=1", PLUMO_SHARE_PROGRAM, "--no-ui", file.string()},
-                 environment());
+                 testing::traceable(environment()));
   EXPECT_EQ(result.exitStatus, 1) << result.standardError;
   EXPECT_THAT(result.standardError, HasSubstr("import failed stage=provider category=readFailed"));
   EXPECT_TRUE(fs::is_empty(root / "staging"));

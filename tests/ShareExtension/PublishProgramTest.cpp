@@ -7,6 +7,7 @@
 #include "LockHolder.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
+#include "Traced.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -17,8 +18,6 @@ namespace {
 using testing::readFile;
 using testing::runProgram;
 
-constexpr const char* strace = "/usr/bin/strace";
-
 // How the real program publishes under faults of the file system and of other
 // processes, with no host to wake (a published share ends with status 3).
 class PublishProgramTest : public ::testing::Test {
@@ -27,7 +26,7 @@ class PublishProgramTest : public ::testing::Test {
   fs::path root = home / "data" / "group-containers" / PLUMO_APP_GROUP / "PlumoShare";
 
   void SetUp() override {
-    if (!fs::exists(strace)) GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
+    if (!testing::straceIsInstalled()) GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
   }
 
   std::map<std::string, std::string> environment() const {
@@ -41,10 +40,10 @@ class PublishProgramTest : public ::testing::Test {
 
   // plumo-share --no-ui --text TEXT, under strace with the given options.
   testing::ProgramResult shareTraced(const std::vector<std::string>& options, const std::string& text) {
-    std::vector<std::string> command = {strace, "-f", "-qq"};
+    std::vector<std::string> command = {testing::strace, "-f", "-qq"};
     command.insert(command.end(), options.begin(), options.end());
     command.insert(command.end(), {PLUMO_SHARE_PROGRAM, "--no-ui", "--text", text});
-    return runProgram(command, environment());
+    return runProgram(command, testing::traceable(environment()));
   }
 
   std::vector<fs::path> inboxShares() const {

@@ -8,31 +8,24 @@
 #include "Files.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
+#include "Traced.h"
 
 namespace fs = std::filesystem;
 
 namespace plumo {
 namespace {
 
-// LeakSanitizer cannot run under ptrace; the sanitizer build keeps its other checks.
-std::string asanOptionsUnderTrace() {
-  const char* options = std::getenv("ASAN_OPTIONS");
-  return std::string(options != nullptr ? options : "") + ":detect_leaks=0";
-}
-
 TEST(StagedFileSyncTest, EachStagedFileIsSyncedOnceBeforeTheMove) {
-  if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed (scripts/install-deps)";
+  if (!testing::straceIsInstalled()) GTEST_SKIP() << "strace is not installed (scripts/install-deps)";
   testing::TemporaryDirectory home;
   testing::writeFile(home / "a.txt", std::string(300'000, 'a'));
   testing::writeFile(home / "b.txt", "b");
   const fs::path trace = home / "trace";
   const auto result = testing::runProgram(
-      {"/usr/bin/strace", "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync,renameat2,rename", "-o", trace.string(),
+      {testing::strace, "-f", "-y", "-qq", "-e", "trace=fsync,fdatasync,renameat2,rename", "-o", trace.string(),
        PLUMO_SHARE_PROGRAM, "--no-ui", (home / "a.txt").string(), (home / "b.txt").string(), "--type",
        "application/octet-stream", "-"},
-      {{"XDG_DATA_HOME", (home / "data").string()},
-       {"XDG_CONFIG_HOME", (home / "config").string()},
-       {"ASAN_OPTIONS", asanOptionsUnderTrace()}},
+      testing::traceable({{"XDG_DATA_HOME", (home / "data").string()}, {"XDG_CONFIG_HOME", (home / "config").string()}}),
       "a text from standard input");
   ASSERT_EQ(result.exitStatus, 3) << result.standardError;
 
