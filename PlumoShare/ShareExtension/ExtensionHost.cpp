@@ -56,6 +56,8 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
   ProcessStart::releaseTerminationSignals();
   g_main_loop_run(loop_);
+  // The share has ended: a signal that comes now must not turn its status into a death by signal.
+  ProcessStart::holdTerminationSignals();
   g_source_remove(interrupt);
   g_source_remove(terminate);
   return exitStatus_;

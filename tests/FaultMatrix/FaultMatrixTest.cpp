@@ -288,15 +288,15 @@ TEST(FaultMatrix, DismissAtRandomMoments) {
                                 std::to_string(after.count()) + " us -> status " + std::to_string(result.exitStatus);
     const auto entries = home.inboxEntries();
     if (!home.stagingLeftovers().empty()) tally.violation("a staging folder was left", example);
-    if (result.exitStatus == 130 && result.endingSignal == 0) {
+    // A status, always: a signal that comes once the share has ended must not kill it.
+    if (result.endingSignal != 0) {
+      tally.violation("ended by the signal instead of a status", example);
+    } else if (result.exitStatus == 130) {
       if (!entries.empty()) tally.violation("status 130 but published", example);
       else tally.allowed("dismissed: status 130, nothing published");
-    } else if (published(result.exitStatus) || (result.endingSignal != 0 && !entries.empty())) {
+    } else if (published(result.exitStatus)) {
       if (entries.size() != 1) tally.violation("status 0/3 without an entry", example);
-      else if (result.endingSignal != 0) tally.allowed("published, then ended by the signal");
       else tally.allowed("published before the dismiss: status 0/3");
-    } else if (result.endingSignal != 0) {
-      tally.allowed("ended by the signal, nothing published");
     } else {
       tally.violation("ended with status " + std::to_string(result.exitStatus), example + importFailure(result));
     }
