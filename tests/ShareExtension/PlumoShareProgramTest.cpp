@@ -249,11 +249,12 @@ TEST_F(PlumoShareProgramTest, APublishSyncsTheShareBeforeTheMoveAndTheInboxAfter
   }
   writeFile(home / "report.pdf", "%PDF-1.7 report");
   const fs::path trace = home / "trace";
-  auto arguments = command({(home / "report.pdf").string(), "--text", "for Monday"});
+  auto arguments =
+      command({(home / "report.pdf").string(), "--text", "for Monday", "--type", "application/octet-stream", "-"});
   arguments.insert(arguments.begin(), {testing::strace, "-f", "-y", "-o", trace.string(), "-e",
                                        "trace=fsync,fdatasync,rename,renameat,renameat2,openat"});
 
-  const auto result = runProgram(arguments, testing::traceable(environment()));
+  const auto result = runProgram(arguments, testing::traceable(environment()), "bytes from standard input");
 
   ASSERT_EQ(result.exitStatus, 3) << result.standardError;
   const auto shares = inboxShares();
@@ -275,8 +276,16 @@ TEST_F(PlumoShareProgramTest, APublishSyncsTheShareBeforeTheMoveAndTheInboxAfter
       return call.kind == TracedCall::Kind::sync && matches(call.syncedPath);
     });
   };
-  EXPECT_TRUE(synced(calls.begin(), move, [&](const std::string& path) { return path == staged + "/1-report.pdf"; }))
-      << "the staged file, before the move, in\n" << seen;
+  // A copy only starts its writeback: each staged file is synced once, by the publish, before the move.
+  for (const char* file : {"/1-report.pdf", "/2-stdin.bin"}) {
+    const auto syncsOf = [&](auto first, auto last) {
+      return std::count_if(first, last, [&](const TracedCall& call) {
+        return call.kind == TracedCall::Kind::sync && call.syncedPath == staged + file;
+      });
+    };
+    EXPECT_EQ(syncsOf(calls.begin(), move), 1) << file << ", once before the move, in\n" << seen;
+    EXPECT_EQ(syncsOf(calls.begin(), calls.end()), 1) << file << ", once in all, in\n" << seen;
+  }
   EXPECT_TRUE(synced(calls.begin(), move, [&](const std::string& path) {
     return path.starts_with(staged + "/") && path.find("payload.json") != std::string::npos;
   })) << "the manifest, before the move, in\n" << seen;
