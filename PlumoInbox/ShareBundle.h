@@ -12,9 +12,6 @@ namespace plumo {
 // where the inbox lies and which scheme hand-off URLs use.
 class ShareBundle {
  public:
-  // <prefix>/share/plumo-share beside <prefix>/bin, in the build tree as once installed.
-  static std::filesystem::path installedFolder();
-
   explicit ShareBundle(const std::filesystem::path& folder) : info_(folder / "Info.plist") {}
 
   std::string scheme() const;

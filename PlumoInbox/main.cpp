@@ -7,6 +7,7 @@
 #include "Cancellation.h"
 #include "InboxCommandLine.h"
 #include "InboxCommands.h"
+#include "InstalledFiles.h"
 #include "ShareBundle.h"
 #include "SignalStop.h"
 
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
   std::optional<plumo::SignalStop> signalStop;
   if (waits(commandLine.command)) signalStop.emplace();
 
-  const plumo::ShareBundle bundle(commandLine.bundle.value_or(plumo::ShareBundle::installedFolder()));
+  const plumo::ShareBundle bundle(commandLine.bundle.value_or(plumo::InstalledFiles::bundle()));
   const auto root = bundle.storeRoot();
   if (!root) return fail("the bundle names no usable group container");
   try {

@@ -10,6 +10,7 @@
 #include "Localization.h"
 #include "MainThread.h"
 #include "ShareImportFailure.h"
+#include "ShareInbox.h"
 #include "SharePayloadCollector.h"
 #include "StackView.h"
 #include "SymbolImage.h"
@@ -182,7 +183,7 @@ void ShareViewController::runImport() {
   try {
     const auto container = GroupContainer::path(group());
     if (!container) throw std::system_error(ShareImportFailure::unavailable);
-    staged_ = std::make_shared<ShareStagingStore>(*container / "PlumoShare");
+    staged_ = std::make_shared<ShareStagingStore>(ShareInbox::rootIn(*container));
     stage = "provider";
     std::vector<ExtensionItem> items = context_ ? context_->inputItems() : std::vector<ExtensionItem>{};
     std::size_t providers = 0;

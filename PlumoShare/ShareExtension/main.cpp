@@ -6,26 +6,17 @@
 #include "CommandLine.h"
 #include "ExtensionHost.h"
 #include "GioWorkspace.h"
+#include "InstalledFiles.h"
 #include "Localization.h"
 #include "Logger.h"
 #include "ProcessStart.h"
 
 namespace {
 
-// The folder that holds bin/, share/ and lib/, in the build tree as once installed.
-std::filesystem::path installedPrefix() {
-  std::error_code error;
-  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return program.parent_path().parent_path();
-}
-
 int printed(const char* text) {
   std::fputs(text, stdout);
   return 0;
 }
-
-// Info.plist and the translations.
-std::filesystem::path installedBundle() { return installedPrefix() / "share" / "plumo-share"; }
 
 }  // namespace
 
@@ -49,13 +40,13 @@ int main(int argc, char** argv) {
     return plumo::ExtensionHost::usageError;
   }
 
-  const auto bundle = commandLine.bundle.value_or(installedBundle());
+  const auto bundle = commandLine.bundle.value_or(plumo::InstalledFiles::bundle());
   plumo::Localization::setUp(bundle);
 
   plumo::ExtensionHost host({item});
   plumo::GioWorkspace workspace(callerEnvironment);
   const auto controller = std::make_shared<plumo::ShareViewController>(bundle, &host, workspace);
   const auto card =
-      commandLine.noUi ? nullptr : plumo::CardModule::openWindow(plumo::CardModule::installedIn(installedPrefix()));
+      commandLine.noUi ? nullptr : plumo::CardModule::openWindow(plumo::CardModule::installedIn(plumo::InstalledFiles::prefix()));
   return host.run(controller, card.get());
 }

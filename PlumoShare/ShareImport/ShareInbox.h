@@ -27,6 +27,8 @@ class ShareInbox {
   static constexpr const char* lockName = ".publish-lock";
 
   explicit ShareInbox(std::filesystem::path root);
+  // The root of the share store inside a group container.
+  static std::filesystem::path rootIn(const std::filesystem::path& container) { return container / "PlumoShare"; }
 
   const std::filesystem::path& root() const { return root_; }
   std::filesystem::path stagingFolder() const;
