@@ -1,10 +1,14 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps build demo screenshot test test-ci test-asan test-faults-long bench fuzz clean
+.PHONY: all deps deps-test build demo screenshot test test-ci test-asan test-faults-long bench fuzz clean
 
 all: build
 
 deps:
 	scripts/install-deps
+
+# What only the tests need: browsers, the KDE plugin's framework, package checks.
+deps-test:
+	scripts/install-deps --test
 
 build: deps
 	cmake --preset default
@@ -20,7 +24,7 @@ screenshot: build
 	@echo "Screenshots: build/screenshots/card-folder.png build/screenshots/card-long-error.png" \
 	      "build/screenshots/<language>/<status key>.png"
 
-test: deps test-ci test-asan
+test: deps-test test-ci test-asan
 
 test-ci:
 	cmake --preset ci
