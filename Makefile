@@ -1,5 +1,5 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps deps-test build demo screenshot test test-ci test-asan test-faults-long bench fuzz clean
+.PHONY: all deps deps-test deps-package build demo package screenshot test test-ci test-asan test-faults-long bench fuzz clean
 
 all: build
 
@@ -9,6 +9,10 @@ deps:
 # What only the tests need: browsers, the KDE plugin's framework, package checks.
 deps-test:
 	scripts/install-deps --test
+
+# What make package needs beyond the build: dpkg-shlibdeps and file.
+deps-package:
+	scripts/install-deps --package
 
 build: deps
 	cmake --preset default
@@ -23,6 +27,13 @@ screenshot: build
 	GTK_A11Y=none GDK_DEBUG=gl-disable GSK_RENDERER=cairo xvfb-run -a -s "-screen 0 1024x768x24" build/bin/card_gui_tests --gtest_filter='*Screenshots*'
 	@echo "Screenshots: build/screenshots/card-folder.png build/screenshots/card-long-error.png" \
 	      "build/screenshots/<language>/<status key>.png"
+
+# Debian packages for Debian 12 (amd64) in build-package/packages/: plumo-share, and the
+# GNOME Files and KDE integrations in packages of their own.
+package: deps-package
+	cmake --preset package
+	cmake --build --preset package --target package
+	@ls build-package/packages/*.deb
 
 test: deps-test test-ci test-asan
 
@@ -52,4 +63,4 @@ fuzz:
 	build-fuzz/bin/share_import_rules_fuzzer -max_total_time=60 build-fuzz/corpus
 
 clean:
-	rm -rf build build-ci build-asan build-fuzz build-bench
+	rm -rf build build-ci build-asan build-fuzz build-bench build-package

@@ -88,6 +88,8 @@ const UTType::Declaration* findByMimeType(std::string_view mimeType) {
 
 }  // namespace
 
+const std::vector<UTType::Declaration>& UTType::table() { return declarations; }
+
 UTType UTType::declared(std::string_view identifier) {
   const Declaration* declaration = find(identifier);
   if (declaration == nullptr) throw std::logic_error("undeclared system type");

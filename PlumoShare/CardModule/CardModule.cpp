@@ -20,7 +20,7 @@ bool displayPresent() {
 }  // namespace
 
 std::filesystem::path CardModule::installedIn(const std::filesystem::path& prefix) {
-  return prefix / "lib" / "plumo-share" / "plumo-card.so";
+  return prefix / PLUMO_LIBDIR / "plumo-share" / "plumo-card.so";
 }
 
 std::unique_ptr<CardWindow> CardModule::openWindow(const std::filesystem::path& module) {

@@ -17,7 +17,7 @@ class CardModule {
  public:
   static constexpr const char* entryPoint = "plumo_card_window_open";
 
-  // <prefix>/lib/plumo-share/plumo-card.so, beside <prefix>/bin, in the build tree as once installed.
+  // <prefix>/<libdir>/plumo-share/plumo-card.so, beside <prefix>/bin, in the build tree as once installed.
   static std::filesystem::path installedIn(const std::filesystem::path& prefix);
 
   // The card's window, or none without a display (DISPLAY or WAYLAND_DISPLAY)

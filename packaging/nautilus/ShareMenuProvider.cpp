@@ -1,13 +1,16 @@
 // GNOME Files (Nautilus 43, extension API 4) loads this module from its
 // extension folder: "Share to Plumo" in the context menu of selected files and
-// folders runs the installed plumo-share with their paths.
+// folders runs the plumo-share installed under the same prefix with their paths.
+#include <dlfcn.h>
 #include <gio/gio.h>
 #include <glib-object.h>
 #include <gmodule.h>
 #include <libintl.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 // The header declares the module's entry points without C linkage.
@@ -28,6 +31,22 @@ namespace {
 
 constexpr const char* textDomain = "plumo-share";
 constexpr const char* pathsKey = "plumo-paths";
+
+// The prefix's files, found from where this module lies, so that an install moved
+// to another prefix (cmake --install --prefix, a package) runs its own program.
+std::filesystem::path besideThisModule(const char* relativePath) {
+  Dl_info module{};
+  if (dladdr(reinterpret_cast<const void*>(&besideThisModule), &module) == 0 || module.dli_fname == nullptr) return {};
+  std::error_code error;
+  auto file = std::filesystem::canonical(module.dli_fname, error);
+  if (error) file = module.dli_fname;
+  return (file.parent_path() / relativePath).lexically_normal();
+}
+
+const std::string& shareProgram() {
+  static const std::string program = besideThisModule(PLUMO_SHARE_PROGRAM_FROM_MODULE);
+  return program;
+}
 
 struct GStrvDeleter {
   void operator()(gchar** strings) const { g_strfreev(strings); }
@@ -53,9 +72,9 @@ OwnedPaths localPaths(GList* files) {
   return OwnedPaths(reinterpret_cast<gchar**>(g_ptr_array_free(paths, FALSE)));
 }
 
-// Runs plumo-share, found at its installed path, never through a shell.
+// Runs plumo-share by its absolute path, never through a shell.
 void share(gchar** paths) {
-  std::vector<gchar*> argv{const_cast<gchar*>(PLUMO_SHARE_PROGRAM)};
+  std::vector<gchar*> argv{const_cast<gchar*>(shareProgram().c_str())};
   for (gchar** path = paths; *path != nullptr; ++path) argv.push_back(*path);
   argv.push_back(nullptr);
   GError* error = nullptr;
@@ -110,7 +129,7 @@ extern "C" {
 G_MODULE_EXPORT void nautilus_module_initialize(GTypeModule* module) {
   plumo_share_menu_provider_register_type(module);
   providerTypes[0] = PLUMO_TYPE_SHARE_MENU_PROVIDER;
-  bindtextdomain(plumo::textDomain, PLUMO_LOCALE_DIR);
+  bindtextdomain(plumo::textDomain, plumo::besideThisModule(PLUMO_LOCALE_DIR_FROM_MODULE).c_str());
   bind_textdomain_codeset(plumo::textDomain, "UTF-8");
 }
 

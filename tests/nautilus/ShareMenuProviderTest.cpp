@@ -1,5 +1,6 @@
-// The GNOME Files extension, loaded the way Nautilus 43 loads it, without Nautilus:
-// a type module opens it, and file infos of our own stand in for Nautilus's files.
+// The GNOME Files extension, installed under a prefix of its own and loaded the way
+// Nautilus 43 loads it, without Nautilus: a type module opens it, and file infos of
+// our own stand in for Nautilus's files.
 #include <dlfcn.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ extern int _nl_msg_cat_cntr;
 }
 
 #include "Files.h"
+#include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
 // A selected file as Nautilus describes it to extensions: here only a location.
@@ -67,6 +69,7 @@ G_DECLARE_FINAL_TYPE(PlumoTestTypeModule, plumo_test_type_module, PLUMO, TEST_TY
 
 struct _PlumoTestTypeModule {
   GTypeModule parent_instance;
+  const char* path;
   void* library;
 };
 
@@ -74,7 +77,7 @@ G_DEFINE_TYPE(PlumoTestTypeModule, plumo_test_type_module, G_TYPE_TYPE_MODULE)
 
 static gboolean plumo_test_type_module_load(GTypeModule* module) {
   auto* self = PLUMO_TEST_TYPE_MODULE(module);
-  if (self->library == nullptr) self->library = dlopen(PLUMO_NAUTILUS_EXTENSION, RTLD_NOW | RTLD_LOCAL);
+  if (self->library == nullptr) self->library = dlopen(self->path, RTLD_NOW | RTLD_LOCAL);
   if (self->library == nullptr) return FALSE;
   auto* initialize = reinterpret_cast<void (*)(GTypeModule*)>(dlsym(self->library, "nautilus_module_initialize"));
   if (initialize == nullptr) return FALSE;
@@ -113,8 +116,17 @@ std::string label(NautilusMenuItem* item) {
 
 class ShareMenuProviderTest : public ::testing::Test {
  protected:
+  // The extension as `cmake --install --prefix` puts it elsewhere than the build's prefix,
+  // with a recorder standing in for that prefix's plumo-share.
   static void SetUpTestSuite() {
+    const auto installed = testing::runProgram(
+        {PLUMO_CMAKE, "--install", PLUMO_BUILD_DIR, "--prefix", prefix, "--component", "nautilus"});
+    ASSERT_EQ(installed.exitStatus, 0) << installed.standardError;
+    fs::create_directories(prefix / "bin");
+    fs::copy_file(PLUMO_RECORDER, program);
+    fs::copy(fs::path(PLUMO_BUNDLE_DIR) / "locale", prefix / "share/plumo-share/locale", fs::copy_options::recursive);
     module = G_TYPE_MODULE(g_object_new(PLUMO_TYPE_TEST_TYPE_MODULE, nullptr));
+    PLUMO_TEST_TYPE_MODULE(module)->path = extension.c_str();
     g_type_module_set_name(module, "plumo-share-nautilus");
     ASSERT_TRUE(g_type_module_use(module)) << dlerror();
     auto* listTypes = reinterpret_cast<void (*)(const GType**, int*)>(
@@ -129,6 +141,10 @@ class ShareMenuProviderTest : public ::testing::Test {
     ASSERT_NE(providerType, G_TYPE_INVALID) << "the extension offers no menu provider";
   }
 
+  static inline testing::TemporaryDirectory root;
+  static inline const fs::path prefix = root / "a prefix";
+  static inline const fs::path program = prefix / "bin/plumo-share";
+  static inline const std::string extension = prefix / PLUMO_NAUTILUS_EXTENSION_DIR / "plumo-share-nautilus.so";
   static inline GTypeModule* module = nullptr;
   static inline GType providerType = G_TYPE_INVALID;
 
@@ -179,7 +195,7 @@ TEST_F(ShareMenuProviderTest, OneItemSharesEverySelectedFileAndFolderByItsPath) 
   EXPECT_EQ(label(item), "Share to Plumo");
 
   nautilus_menu_item_activate(item);
-  EXPECT_EQ(recordedCommand(), (std::vector<std::string>{PLUMO_RECORDER, report, odd, photos}));
+  EXPECT_EQ(recordedCommand(), (std::vector<std::string>{program, report, odd, photos}));
   nautilus_menu_item_list_free(items);
 }
 
