@@ -1,6 +1,7 @@
 #include "LoadableModule.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <link.h>
