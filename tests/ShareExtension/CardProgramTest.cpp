@@ -94,11 +94,11 @@ TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
   testing::TemporaryDirectory home;
   const fs::path built = fs::path(PLUMO_SHARE_PROGRAM).parent_path().parent_path();
   const fs::path program = home / "prefix" / "bin" / "plumo-share";
-  const fs::path module = home / "prefix" / "lib" / "plumo-share" / "plumo-card.so";
+  const fs::path module = home / "prefix" / fs::path(PLUMO_CARD_MODULE).lexically_relative(built);
   fs::create_directories(program.parent_path());
   fs::create_directories(module.parent_path());
   fs::copy_file(PLUMO_SHARE_PROGRAM, program);
-  const std::string whole = readFile(built / "lib" / "plumo-share" / "plumo-card.so");
+  const std::string whole = readFile(PLUMO_CARD_MODULE);
   const std::vector<std::pair<std::string, std::function<void()>>> damages = {
       {"cut to 1,000 bytes", [&] { writeFile(module, whole.substr(0, 1000)); }},
       {"cut to 4,096 bytes", [&] { writeFile(module, whole.substr(0, 4096)); }},
