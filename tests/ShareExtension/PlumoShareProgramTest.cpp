@@ -211,13 +211,18 @@ TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
 }
 
 TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
+  const std::string present = (home / "present.txt").string();
+  writeFile(present, "present");
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{(home / "missing.txt").string()}, {"https://exa mple.com"}, {"ftp://example.com/x"},
-        {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"--type", "no/such-type-at-all", "-"}, {"--text"}}) {
+        {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"-", present, "-"},
+        {"--type", "no/such-type-at-all", "-"}, {"--text"}, {"--unknown\nsecond line"},
+        {(home / "missing\n\x1b[2J").string()}}) {
     const auto result = share(arguments);
     EXPECT_EQ(result.exitStatus, 2) << arguments.front();
-    // One line, which points to the help.
+    // One line, which points to the help, and shows what the argument holds escaped.
     EXPECT_THAT(result.standardError, ::testing::MatchesRegex("plumo-share: [^\n]*--help[^\n]*\n"));
+    EXPECT_THAT(result.standardError, ::testing::Not(HasSubstr("\x1b")));
     EXPECT_EQ(result.standardOutput, "");
   }
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
