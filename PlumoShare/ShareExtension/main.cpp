@@ -19,10 +19,15 @@ int printed(const char* text) {
   return 0;
 }
 
+// The first code of ours to run: the dynamic loader calls the program's preinit functions
+// before the initializers of any library, so SIGINT and SIGTERM wait, held, for the main loop
+// from here on instead of ending the process.
+[[gnu::used, gnu::section(".preinit_array")]] constexpr void (*holdSignalsBeforeLibraries)() =
+    &plumo::ProcessStart::holdTerminationSignals;
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  plumo::ProcessStart::holdTerminationSignals();
   plumo::ProcessStart::openClosedStandardStreams();
   plumo::ProcessStart::failWritesToClosedPipes();
   plumo::Logger::installWriter();
