@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "Files.h"
 #include "LoadedLibraries.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
@@ -46,6 +47,28 @@ TEST(CardProgramTest, TheCardIsLoadedAndShownOnlyWithADisplay) {
   EXPECT_EQ(result.exitStatus, 3) << result.standardError;
   EXPECT_THAT(loaded.names(), Contains("plumo-card.so"));
   EXPECT_THAT(loaded.names(), Contains("libgtk-4.so.1"));
+}
+
+// Whoever started the share (the KDE plugin) learns the failure the card showed.
+TEST(CardProgramTest, AFailureTheCardShowedGoesToStandardErrorWhenItIsDismissed) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run under xvfb-run";
+  testing::TemporaryDirectory home;
+  testing::writeFile(home / "large.bin", "");
+  fs::resize_file(home / "large.bin", 12 * 1024 * 1024 + 1);
+  testing::RunningProgram program({PLUMO_SHARE_PROGRAM, (home / "large.bin").string()},
+                                  {{"XDG_DATA_HOME", (home / "data").string()}, {"LANGUAGE", "en"}, {"LANG", "C.UTF-8"}});
+
+  // The log line of the failure comes before the card shows it (the journal is not standard error here).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (program.standardErrorSoFar().find("import failed") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(program.standardErrorSoFar().find("plumo-share: "), std::string::npos) << "a line before the dismiss";
+  program.signal(SIGTERM);
+  const auto result = program.wait();
+  EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+  EXPECT_THAT(result.standardError, ::testing::EndsWith("\nplumo-share: Share fewer or smaller items.\n"));
 }
 
 }  // namespace
