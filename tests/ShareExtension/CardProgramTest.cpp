@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "Eventually.h"
 #include "Files.h"
 #include "LoadedLibraries.h"
 #include "RunningProgram.h"
@@ -22,6 +23,7 @@ using ::testing::Not;
 namespace plumo {
 namespace {
 
+using testing::eventually;
 using testing::readFile;
 using testing::writeFile;
 
@@ -35,16 +37,6 @@ bool appearsWithin(const fs::path& folder, std::chrono::seconds limit) {
   return false;
 }
 
-// Whether `holds` becomes true within `limit`.
-bool holdsWithin(const std::function<bool()>& holds, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!holds()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 std::map<std::string, std::string> environmentIn(const fs::path& home) {
   return {{"XDG_DATA_HOME", (home / "data").string()},
           {"XDG_CONFIG_HOME", (home / "config").string()},
@@ -56,7 +48,7 @@ std::map<std::string, std::string> environmentIn(const fs::path& home) {
 // the program wrote by then is only the log line.
 testing::ProgramResult expectOpenUntilDismissed(testing::RunningProgram& program, const std::string& line,
                                                 int exitStatus) {
-  EXPECT_TRUE(holdsWithin([&] { return program.standardErrorSoFar().find(line) != std::string::npos; },
+  EXPECT_TRUE(eventually([&] { return program.standardErrorSoFar().find(line) != std::string::npos; },
                           std::chrono::seconds(20)))
       << program.standardErrorSoFar();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -119,7 +111,7 @@ TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
     apply();
     testing::RunningProgram share({program.string(), "--bundle", PLUMO_BUNDLE_DIR, "--text", "a note"},
                                   environmentIn(home.path()));
-    if (!holdsWithin([&] { return share.ended(); }, std::chrono::seconds(20))) {
+    if (!eventually([&] { return share.ended(); }, std::chrono::seconds(20))) {
       ADD_FAILURE() << damage << ": the share hangs";
       continue;
     }

@@ -14,11 +14,10 @@
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <thread>
 
+#include "Eventually.h"
 #include "Files.h"
 #include "TemporaryDirectory.h"
 
@@ -28,6 +27,7 @@ using Json = nlohmann::json;
 namespace plumo {
 namespace {
 
+using testing::eventually;
 using testing::readFile;
 using testing::writeFile;
 
@@ -39,15 +39,6 @@ struct Ending {
   QString errorText;
   QJsonObject output;
 };
-
-bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 QJsonObject input(const QString& mimeType, const QStringList& urls) {
   return {{QStringLiteral("mimeType"), mimeType}, {QStringLiteral("urls"), QJsonArray::fromStringList(urls)}};
