@@ -54,6 +54,7 @@ class ShareToPlumoPluginTest : public ::testing::Test {
     // plumo-share runs headless, whatever session the tests were started from.
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
+    ::setenv("LANGUAGE", "de", 1);  // the language Qt reads once, for the plugin's name
     static int argc = 1;
     static char name[] = "share_to_plumo_plugin_tests";
     static char* argv[] = {name, nullptr};
@@ -155,7 +156,7 @@ TEST_F(ShareToPlumoPluginTest, OfferedForEveryKindOfShareAndReadyWithoutConfigur
     Purpose::AlternativesModel model;
     const int row = rowOfPlugin(model, input(mimeType, {url}));
     ASSERT_GE(row, 0) << mimeType.toStdString();
-    EXPECT_EQ(model.index(row).data(Qt::DisplayRole).toString(), QStringLiteral("Share to Plumo"));
+    EXPECT_EQ(model.index(row).data(Qt::DisplayRole).toString(), QStringLiteral("Mit Plumo teilen"));
     EXPECT_EQ(model.index(row).data(Purpose::AlternativesModel::IconNameRole).toString(), QStringLiteral("document-send"));
     std::unique_ptr<Purpose::Configuration> configuration(model.configureJob(row));
     EXPECT_TRUE(configuration->isReady()) << mimeType.toStdString();
