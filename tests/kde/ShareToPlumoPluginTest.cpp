@@ -14,11 +14,14 @@
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <csignal>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "Eventually.h"
 #include "Files.h"
+#include "LockHolder.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -206,6 +209,39 @@ TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   EXPECT_EQ(tooMany.errorText, QStringLiteral("Share fewer or smaller items."));
   EXPECT_EQ(tooLarge.error, KJob::UserDefinedError);
   EXPECT_EQ(tooLarge.errorText, QStringLiteral("Teile weniger oder Kleineres."));
+  EXPECT_TRUE(entries("staging").empty());
+  EXPECT_TRUE(entries("inbox").empty());
+}
+
+// plumo-share, once it runs (for this test, or under Purpose's runner).
+pid_t runningShare() {
+  for (const auto& process : fs::directory_iterator("/proc")) {
+    std::error_code gone;
+    if (fs::read_symlink(process.path() / "exe", gone) == PLUMO_SHARE_PROGRAM) {
+      return static_cast<pid_t>(std::stoi(process.path().filename()));
+    }
+  }
+  return 0;
+}
+
+// Dismissed while it waits for the inbox: the user's own cancellation, which KDE
+// applications do not report as an error; nothing is left behind.
+TEST_P(SharingThroughThePlugin, ADismissedShareEndsAsACancellation) {
+  for (const auto& folder : {root, root / "staging", root / "inbox"}) {
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all);
+  }
+  writeFile(home / "notes.txt", "the notes");
+  testing::LockHolder publishing(root / "inbox" / ".publish-lock");
+  std::thread dismiss([this] {  // once the share has staged, so that plumo-share's own handling of signals is on
+    pid_t share = 0;
+    if (eventually([&] { return !entries("staging").empty() && (share = runningShare()) != 0; })) ::kill(share, SIGTERM);
+  });
+
+  const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), GetParam());
+  dismiss.join();
+
+  EXPECT_EQ(ending.error, KJob::KilledJobError) << ending.errorText.toStdString();
   EXPECT_TRUE(entries("staging").empty());
   EXPECT_TRUE(entries("inbox").empty());
 }
