@@ -10,7 +10,7 @@ deps:
 deps-test:
 	scripts/install-deps --test
 
-# What make package needs beyond the build: dpkg-shlibdeps and file.
+# What make package needs beyond the build: the KDE plugin's framework, dpkg-shlibdeps, file.
 deps-package:
 	scripts/install-deps --package
 
