@@ -1,7 +1,6 @@
 #include "Utf8.h"
 
-#include <glib.h>
-#include <memory>
+#include "GOwned.h"
 
 namespace plumo {
 
@@ -63,8 +62,8 @@ bool isTrimmable(char32_t scalar) {
          (scalar >= 0xFFF9 && scalar <= 0xFFFB);
 }
 
-std::unique_ptr<gchar, decltype(&g_free)> decomposed(std::string_view text) {
-  return {g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD), &g_free};
+GOwned<gchar> decomposed(std::string_view text) {
+  return GOwned<gchar>(g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD));
 }
 
 }  // namespace
