@@ -9,7 +9,9 @@ std::string ShareBundle::group() const { return info_.string("PlumoAppGroup").va
 
 std::string ShareBundle::scheme() const { return info_.string("PlumoScheme").value_or("plumo"); }
 
-std::string ShareBundle::hostBundleId() const { return info_.string("PlumoHostBundleId").value_or(PLUMO_HOST_BUNDLE_ID); }
+std::string ShareBundle::hostBundleId() const {
+  return info_.string("PlumoHostBundleId").value_or(PLUMO_HOST_BUNDLE_ID);
+}
 
 std::optional<std::filesystem::path> ShareBundle::storeRoot() const {
   const auto container = GroupContainer::path(group());
