@@ -59,9 +59,9 @@ class FakeOpenUriPortal {
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(introspection, nullptr);
     static const GDBusInterfaceVTable calls = {&FakeOpenUriPortal::call, nullptr, nullptr, {}};
     if (connection != nullptr) {
-      g_dbus_connection_register_object(connection, "/org/freedesktop/portal/desktop", node->interfaces[0], &calls,
-                                        this, nullptr, nullptr);
-      g_bus_own_name_on_connection(
+      const guint object = g_dbus_connection_register_object(connection, "/org/freedesktop/portal/desktop",
+                                                             node->interfaces[0], &calls, this, nullptr, nullptr);
+      const guint name = g_bus_own_name_on_connection(
           connection, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
           [](GDBusConnection*, const gchar*, gpointer self) {
             auto* portal = static_cast<FakeOpenUriPortal*>(self);
@@ -70,6 +70,11 @@ class FakeOpenUriPortal {
           },
           nullptr, this, nullptr);
       g_main_loop_run(loop_);
+      g_bus_unown_name(name);
+      g_dbus_connection_unregister_object(connection, object);
+      g_dbus_connection_close_sync(connection, nullptr, nullptr);
+      while (g_main_context_iteration(context_, FALSE)) {
+      }
       g_object_unref(connection);
     }
     g_dbus_node_info_unref(node);
