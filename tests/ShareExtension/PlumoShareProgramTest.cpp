@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <plist/plist.h>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -337,6 +338,49 @@ TEST_F(PlumoShareProgramTest, TextOrFolderPathsThatAreNotUtf8AreRefusedAsUnsuppo
   EXPECT_TRUE(inboxShares().empty());
 }
 
+// A binary property list ("bplist00") of `levels` arrays, each holding `width` references to the
+// next, around one `true`; references and offsets take three bytes.
+std::string nestedBinaryPlist(int levels, int width) {
+  const auto bigEndian = [](std::uint64_t value, int size) {
+    std::string bytes;
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+    return bytes;
+  };
+  std::string document = "bplist00";
+  std::vector<std::size_t> offsets;
+  for (int level = 0; level < levels; ++level) {
+    offsets.push_back(document.size());
+    document += static_cast<char>(0xA0 | width);
+    for (int reference = 0; reference < width; ++reference) document += bigEndian(level + 1, 3);
+  }
+  offsets.push_back(document.size());
+  document += '\x09';
+  const std::size_t offsetTable = document.size();
+  for (const std::size_t offset : offsets) document += bigEndian(offset, 3);
+  return document + std::string(6, '\0') + "\x03\x03" + bigEndian(offsets.size(), 8) + bigEndian(0, 8) +
+         bigEndian(offsetTable, 8);
+}
+
+// Tools write Info.plist in either form: the binary one gives the same keys.
+TEST_F(PlumoShareProgramTest, ABinaryInfoPlistIsRead) {
+  plist_t parsed = nullptr;
+  const std::string xml = readFile(fs::path(PLUMO_BUNDLE_DIR) / "Info.plist");
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &parsed);
+  ASSERT_NE(parsed, nullptr);
+  char* binary = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(parsed, &binary, &length);
+  plist_free(parsed);
+  ASSERT_NE(binary, nullptr);
+  fs::create_directories(home / "bundle");
+  writeFile(home / "bundle" / "Info.plist", std::string(binary, length));
+  std::free(binary);
+
+  const auto result = share({"--bundle", (home / "bundle").string(), "--text", "hello"});
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  EXPECT_EQ(inboxShares().size(), 1u);
+}
+
 TEST_F(PlumoShareProgramTest, AnInfoPlistThatCannotBeReadIsABundleWithoutKeys) {
   const fs::path bundle = home / "bundle";
   const auto expectNoKeys = [&](const char* what) {
@@ -352,6 +396,12 @@ TEST_F(PlumoShareProgramTest, AnInfoPlistThatCannotBeReadIsABundleWithoutKeys) {
   for (int level = 0; level < 1'000'000; ++level) nested += "<array>";
   writeFile(bundle / "Info.plist", nested);
   expectNoKeys("a million nested arrays");
+
+  // libplist would recurse 100,000 levels deep, or copy one object 2^60 times (once per reference).
+  writeFile(bundle / "Info.plist", nestedBinaryPlist(100'000, 1));
+  expectNoKeys("binary, 100,000 nested arrays");
+  writeFile(bundle / "Info.plist", nestedBinaryPlist(60, 2));
+  expectNoKeys("binary, 60 levels of two references to the next");
 }
 
 // An I/O error while the type of a named file is looked up (strace makes its stat fail).
