@@ -4,16 +4,14 @@
 #include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
-#include <memory>
+#include <unistd.h>
 
 #include "FileDescriptor.h"
+#include "GOwned.h"
 
 namespace plumo {
 
 namespace {
-
-template <class Object>
-using Owned = std::unique_ptr<Object, decltype(&g_object_unref)>;
 
 // In the application's process, before exec: the mask we held our signals with is not its own.
 void unblockAllSignals(gpointer) {
@@ -23,32 +21,50 @@ void unblockAllSignals(gpointer) {
 }
 
 // A context whose environment is exactly `environment`.
-GAppLaunchContext* launchContextWith(const std::vector<std::string>& environment) {
-  GAppLaunchContext* context = g_app_launch_context_new();
-  gchar** current = g_get_environ();
-  for (gchar** variable = current; *variable != nullptr; ++variable) {
+GOwned<GAppLaunchContext> launchContextWith(const std::vector<std::string>& environment) {
+  GOwned<GAppLaunchContext> context(g_app_launch_context_new());
+  const GOwned<gchar*> current(g_get_environ());
+  for (gchar** variable = current.get(); *variable != nullptr; ++variable) {
     const std::string entry(*variable);
-    g_app_launch_context_unsetenv(context, entry.substr(0, entry.find('=')).c_str());
+    g_app_launch_context_unsetenv(context.get(), entry.substr(0, entry.find('=')).c_str());
   }
-  g_strfreev(current);
   for (const auto& entry : environment) {
     const auto equals = entry.find('=');
     if (equals == std::string::npos) continue;
-    g_app_launch_context_setenv(context, entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str());
+    g_app_launch_context_setenv(context.get(), entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str());
   }
   return context;
+}
+
+// GIO's own routes to a handler that is no desktop entry (in a sandbox, the desktop portal over
+// D-Bus) start what they start with our standard streams: for that while, they are /dev/null.
+bool launchDefaultOnNothing(const std::string& url, GAppLaunchContext* context, int nothing) {
+  const FileDescriptor ours[] = {FileDescriptor(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)),
+                                 FileDescriptor(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)),
+                                 FileDescriptor(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1))};
+  for (const auto& stream : ours) {
+    if (!stream.isOpen()) return false;
+  }
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) ::dup2(nothing, stream);
+  GError* error = nullptr;
+  const bool opened = g_app_info_launch_default_for_uri(url.c_str(), context, &error);
+  g_clear_error(&error);
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) ::dup2(ours[stream].get(), stream);
+  return opened;
 }
 
 }  // namespace
 
 bool GioWorkspace::openUrl(const std::string& url) {
-  const std::unique_ptr<char, decltype(&g_free)> scheme(g_uri_parse_scheme(url.c_str()), &g_free);
+  const GOwned<gchar> scheme(g_uri_parse_scheme(url.c_str()));
   if (!scheme) return false;
-  const Owned<GAppInfo> handler(g_app_info_get_default_for_uri_scheme(scheme.get()), &g_object_unref);
-  if (!handler || !G_IS_DESKTOP_APP_INFO(handler.get())) return false;
   const FileDescriptor nothing(::open("/dev/null", O_RDWR | O_CLOEXEC));
   if (!nothing.isOpen()) return false;
-  const Owned<GAppLaunchContext> context(launchContextWith(environment_), &g_object_unref);
+  const GOwned<GAppLaunchContext> context = launchContextWith(environment_);
+  const GOwned<GAppInfo> handler(g_app_info_get_default_for_uri_scheme(scheme.get()));
+  if (!handler || !G_IS_DESKTOP_APP_INFO(handler.get())) {
+    return launchDefaultOnNothing(url, context.get(), nothing.get());
+  }
   GList uris{const_cast<char*>(url.c_str()), nullptr, nullptr};
   GError* error = nullptr;
   const bool opened = g_desktop_app_info_launch_uris_as_manager_with_fds(
@@ -59,11 +75,11 @@ bool GioWorkspace::openUrl(const std::string& url) {
 }
 
 std::optional<Image> GioWorkspace::applicationIcon(const std::string& bundleId) {
-  const Owned<GDesktopAppInfo> application(g_desktop_app_info_new((bundleId + ".desktop").c_str()), &g_object_unref);
+  const GOwned<GDesktopAppInfo> application(g_desktop_app_info_new((bundleId + ".desktop").c_str()));
   if (!application) return std::nullopt;
   GIcon* icon = g_app_info_get_icon(G_APP_INFO(application.get()));
   if (icon == nullptr) return Image{"", 30, 30};
-  const std::unique_ptr<gchar, decltype(&g_free)> serialized(g_icon_to_string(icon), &g_free);
+  const GOwned<gchar> serialized(g_icon_to_string(icon));
   return Image{serialized ? serialized.get() : "", 30, 30};
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <glib.h>
 #include <memory>
 #include <vector>
 
 #include "CardWindow.h"
 #include "ExtensionContext.h"
+#include "GOwned.h"
 #include "ShareViewController.h"
 
 namespace plumo {
@@ -20,7 +20,6 @@ class ExtensionHost : public ExtensionContext {
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
 
   explicit ExtensionHost(std::vector<ExtensionItem> items);
-  ~ExtensionHost() override;
   ExtensionHost(const ExtensionHost&) = delete;
   ExtensionHost& operator=(const ExtensionHost&) = delete;
 
@@ -39,7 +38,7 @@ class ExtensionHost : public ExtensionContext {
   void end(int status);
 
   std::vector<ExtensionItem> items_;
-  GMainLoop* loop_;
+  GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };
