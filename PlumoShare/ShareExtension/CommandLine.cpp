@@ -33,14 +33,19 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
   return std::make_shared<FileItemProvider>(path);
 }
 
+std::shared_ptr<ItemProvider> webLinkProvider(const std::string& item) {
+  try {
+    return std::make_shared<WebLinkItemProvider>(ShareImportRules::link(item));
+  } catch (const ShareImportRules::LinkRefused& refused) {
+    throw CommandLine::UsageError("'" + item + "': " + refused.reason());
+  }
+}
+
 std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
+  if (::strncasecmp(item.c_str(), "file:", 5) != 0) return webLinkProvider(item);
   const auto url = Url::parse(item);
   if (!url) throw CommandLine::UsageError("'" + item + "' is not a valid URL");
-  if (url->isFileUrl()) return fileProvider(url->path());
-  if (!ShareImportRules::isWebLink(*url)) {
-    throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
-  }
-  return std::make_shared<WebLinkItemProvider>(*url);
+  return fileProvider(url->path());
 }
 
 }  // namespace

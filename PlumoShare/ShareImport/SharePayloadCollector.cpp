@@ -68,6 +68,15 @@ class StagingWriteGate {
   bool closed_ = false;
 };
 
+// Whether the item's content text is this link, in the same strict form.
+bool isLinkOf(const std::string& contentText, const Url& link) {
+  try {
+    return ShareImportRules::link(contentText).absoluteString() == link.absoluteString();
+  } catch (const ShareImportRules::LinkRefused&) {
+    return false;
+  }
+}
+
 double millisecondsSince1970() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return std::chrono::duration<double, std::milli>(now).count();
@@ -108,7 +117,7 @@ void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std:
     record(representation(provider, *imageType, store.folder(), stop));
   } else if (provider.hasItemConformingTo(UTType::url.identifier())) {
     const Url link = ShareImportRules::url(load(provider, UTType::url.identifier(), stop), false);
-    if (!Utf8::canonicallyEqual(link.absoluteString(), contentText)) append(link.absoluteString());
+    if (!isLinkOf(contentText, link)) append(link.absoluteString());
   } else if (provider.hasItemConformingTo(UTType::plainText.identifier())) {
     std::string text = ShareImportRules::text(load(provider, UTType::plainText.identifier(), stop));
     if (!Utf8::canonicallyEqual(text, contentText)) append(std::move(text));
