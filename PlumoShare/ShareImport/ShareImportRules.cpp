@@ -81,15 +81,6 @@ std::string strictPart(std::string_view part, std::string_view kept) {
   return strict + Url::percentEncoded(part.substr(plain), kept);
 }
 
-bool isUnreservedHost(std::string_view host) {
-  for (const char character : host) {
-    if (!g_ascii_isalnum(character) && character != '-' && character != '.' && character != '_' && character != '~') {
-      return false;
-    }
-  }
-  return true;
-}
-
 // A host name by IDNA, or an IPv6 address in brackets.
 std::string strictHost(std::string_view host) {
   if (host.empty()) refuseLink("the link names no host");
@@ -103,7 +94,8 @@ std::string strictHost(std::string_view host) {
   }
   if (host.find('\0') != std::string_view::npos) refuseLink("its host name is not valid");
   const GOwned<gchar> ascii(g_hostname_to_ascii(std::string(host).c_str()));
-  if (!ascii || !isUnreservedHost(ascii.get())) refuseLink("its host name is not valid");
+  // Unreserved characters only: what IDNA lets pass in ASCII may still be no host name ("a b", "a|b").
+  if (!ascii || Url::percentEncoded(ascii.get(), "") != ascii.get()) refuseLink("its host name is not valid");
   if (*ascii == '\0') refuseLink("the link names no host");
   return ascii.get();
 }

@@ -45,7 +45,8 @@ TEST(ShareImportRulesTest, PastedLinksTakeTheirStrictAsciiForm) {
       {"\t\u00a0https://example.com/wrapped/\nover/\r\nlines\u200b", "https://example.com/wrapped/over/lines"},
       {"https://example.com/end.", "https://example.com/end."},
       {"https://en.wikipedia.org/wiki/Mercury_(planet)", "https://en.wikipedia.org/wiki/Mercury_(planet)"},
-      {"https://example.com/a%2Fb;p=1?c=%e2%82%AC&d=[1]#x#y", "https://example.com/a%2Fb;p=1?c=%e2%82%AC&d=%5B1%5D#x%23y"},
+      {"https://example.com/a%2Fb;p=1?c=%e2%82%AC&d=[1]#x#y",
+       "https://example.com/a%2Fb;p=1?c=%e2%82%AC&d=%5B1%5D#x%23y"},
       {"https://a@b@example.com:/", "https://a%40b@example.com/"},
       {"http://127.0.0.1:65535", "http://127.0.0.1:65535"},
   };
@@ -73,7 +74,8 @@ TEST(ShareImportRulesTest, ALinkThatCannotBeSharedSaysWhy) {
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"ftp://example.com/file", otherScheme}, {"example.com", otherScheme}, {"", otherScheme},
       {" \n ", otherScheme}, {"file:///etc/hosts", otherScheme}, {"httpx://example.com", otherScheme},
-      {"shttp://example.com", otherScheme}, {"https://", noHost}, {"https:///path", noHost},
+      {"shttp://example.com", otherScheme}, {"htt://example.com", otherScheme}, {"httpfoo:x", otherScheme},
+      {"https://", noHost}, {"https:///path", noHost},
       {"https:example.com", noHost}, {"https://user@:80/", noHost}, {"https://\u200b/", noHost},
       {"https://" + repeated("\u00e4", 64) + ".de/", badHost}, {"https://ex\ufffdample.com/", badHost},
       {"https://exa mple.com", badHost}, {"https://exa|mple.com", badHost}, {"https://[::1]x/", badHost},
@@ -119,7 +121,8 @@ TEST(ShareImportRulesTest, TextLengthCountsUtf16UnitsOutsideTheBasicPlaneTwice) 
     EXPECT_NO_THROW(Rules::check({.text = repeated(astral, 65'536)}));
     EXPECT_EQ(errorOf([&] { Rules::check({.text = repeated(astral, 65'537)}); }), ShareImportFailure::tooLarge);
   }
-  EXPECT_NO_THROW(Rules::check({.text = repeated("\xef\xbf\xbf", 131'072)})) << "U+FFFF, the last of the plane: one unit";
+  EXPECT_NO_THROW(Rules::check({.text = repeated("\xef\xbf\xbf", 131'072)}))
+      << "U+FFFF, the last of the plane: one unit";
   EXPECT_NO_THROW(Rules::check({.text = repeated("\xc3\xa9", 131'072)})) << "two bytes, one unit";
 }
 
