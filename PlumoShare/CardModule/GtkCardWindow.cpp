@@ -9,10 +9,16 @@ plumo::CardWindow* plumo_card_window_open() {
 
 namespace plumo {
 
+GtkCardWindow::~GtkCardWindow() {
+  if (window_ == nullptr) return;
+  gtk_window_destroy(window_);
+  gdk_display_flush(gdk_display_get_default());
+}
+
 void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& view,
                          const std::shared_ptr<Button>& dismiss, std::function<void()> appeared) {
   realization_ = std::make_unique<GtkViewRealization>(view);
-  GtkWindow* window = realization_->window(title, dismiss);
+  GtkWindow* window = window_ = realization_->window(title, dismiss);
   using Appeared = std::function<void()>;
   g_signal_connect_data(window, "map",
                         G_CALLBACK(+[](GtkWidget*, gpointer data) { (*static_cast<Appeared*>(data))(); }),

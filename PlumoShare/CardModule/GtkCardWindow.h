@@ -10,11 +10,19 @@ namespace plumo {
 // The card's window with GTK 4: the view tree realized as widgets.
 class GtkCardWindow : public CardWindow {
  public:
+  GtkCardWindow() = default;
+  GtkCardWindow(const GtkCardWindow&) = delete;
+  GtkCardWindow& operator=(const GtkCardWindow&) = delete;
+  // The window leaves the screen with its owner: a program that goes on
+  // after its request (the browser's native host) shows no stale card.
+  ~GtkCardWindow() override;
+
   void show(const std::string& title, const std::shared_ptr<View>& view, const std::shared_ptr<Button>& dismiss,
             std::function<void()> appeared) override;
 
  private:
   std::unique_ptr<GtkViewRealization> realization_;
+  GtkWindow* window_ = nullptr;
 };
 
 }  // namespace plumo

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <filesystem>
+#include <functional>
 #include <glib.h>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "CardWindow.h"
@@ -12,13 +15,17 @@ namespace plumo {
 
 // Runs one share request in this process: hands the controller its input
 // items, shows its card, runs the main loop until the request ends, and tells
-// how it ended. Without a window the status text goes to standard error, and
-// a failure ends the request as if the user had dismissed the card.
+// how it ended. Without a window the status text goes to standard error, after
+// the program's name, and a failure ends the request as if the user had
+// dismissed the card.
 class ExtensionHost : public ExtensionContext {
  public:
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
 
-  explicit ExtensionHost(std::vector<ExtensionItem> items);
+  using Published = std::function<void(const std::filesystem::path& share)>;
+
+  // `published` learns the share's folder in the inbox once it is there.
+  ExtensionHost(std::vector<ExtensionItem> items, std::string program, Published published = {});
   ~ExtensionHost() override;
   ExtensionHost(const ExtensionHost&) = delete;
   ExtensionHost& operator=(const ExtensionHost&) = delete;
@@ -37,6 +44,8 @@ class ExtensionHost : public ExtensionContext {
   void end(int status);
 
   std::vector<ExtensionItem> items_;
+  std::string program_;
+  Published published_;
   GMainLoop* loop_;
   int exitStatus_ = dismissed;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
