@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "InstalledFiles.h"
 #include "ShareFrontEnd.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ int main(int argc, char** argv) {
     if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
     item = commandLine.extensionItem();
   } catch (const CommandLine::UsageError& error) {
-    std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", error.what());
+    // An argument may hold a line break or a terminal's escape sequence: the line shows it escaped.
+    std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", plumo::Utf8::escaped(error.what()).c_str());
     return plumo::ExtensionHost::usageError;
   }
 

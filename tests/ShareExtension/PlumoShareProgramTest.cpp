@@ -68,12 +68,13 @@ class PlumoShareProgramTest : public ::testing::Test {
   fs::path received = home / "received-url";
   fs::path root = dataHome / "group-containers" / PLUMO_APP_GROUP / "PlumoShare";
   fs::path temporaryFiles = home / "tmp";
+  std::string language = "en";
 
   void SetUp() override { fs::create_directories(temporaryFiles); }
 
   std::map<std::string, std::string> environment() const {
     return {{"XDG_DATA_HOME", dataHome.string()}, {"XDG_CONFIG_HOME", configHome.string()},
-            {"XDG_DATA_DIRS", "/usr/share"},      {"LANGUAGE", "en"},
+            {"XDG_DATA_DIRS", "/usr/share"},      {"LANGUAGE", language},
             {"LANG", "C.UTF-8"},                  {"G_MESSAGES_DEBUG", ""},
             {"TMPDIR", temporaryFiles.string()}};
   }
@@ -197,7 +198,7 @@ TEST_F(PlumoShareProgramTest, WithoutAHostTheShareStaysInTheInbox) {
     ++launchFailed;
   }
   EXPECT_EQ(launchFailed, 1u);
-  EXPECT_THAT(result.standardError, HasSubstr("Open Plumo to finish sharing."));
+  EXPECT_THAT(result.standardError, HasSubstr("plumo-share: Saved. Open Plumo to finish.\n"));
 }
 
 TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
@@ -210,13 +211,18 @@ TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
 }
 
 TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
+  const std::string present = (home / "present.txt").string();
+  writeFile(present, "present");
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{(home / "missing.txt").string()}, {"https://exa mple.com"}, {"ftp://example.com/x"},
-        {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"--type", "no/such-type-at-all", "-"}, {"--text"}}) {
+        {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"-", present, "-"},
+        {"--type", "no/such-type-at-all", "-"}, {"--text"}, {"--unknown\nsecond line"},
+        {(home / "missing\n\x1b[2J").string()}}) {
     const auto result = share(arguments);
     EXPECT_EQ(result.exitStatus, 2) << arguments.front();
-    // One line, which points to the help.
+    // One line, which points to the help, and shows what the argument holds escaped.
     EXPECT_THAT(result.standardError, ::testing::MatchesRegex("plumo-share: [^\n]*--help[^\n]*\n"));
+    EXPECT_THAT(result.standardError, ::testing::Not(HasSubstr("\x1b")));
     EXPECT_EQ(result.standardOutput, "");
   }
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
@@ -529,6 +535,10 @@ TEST_F(PlumoShareProgramTest, AFailureLineAddsTheSystemsReason) {
   EXPECT_THAT(fullDisk.standardError, HasSubstr("category=readFailed domain=NSPOSIXErrorDomain code=28"));
   EXPECT_THAT(fullDisk.standardError,
               HasSubstr("plumo-share: Retry: couldn’t read or save. (No space left on device)\n"));
+  language = "de";
+  EXPECT_THAT(traced("fsync:error=ENOSPC", {(home / "notes.txt").string()}).standardError,
+              HasSubstr("plumo-share: Lesen/Sichern fehlgeschlagen. ("));
+  language = "en";
 
   fs::create_directories(root / "inbox");
   fs::remove(root / "inbox" / ".publish-lock");
