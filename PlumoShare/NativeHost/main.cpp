@@ -15,6 +15,7 @@
 #include "ShareFrontEnd.h"
 #include "ShareReply.h"
 #include "ShareRequest.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -89,6 +90,11 @@ int main(int argc, char** argv) {
   if (option == "--help") return std::fputs(usage, stdout) < 0;
   if (option == "--version") return std::fputs("plumo-share-native-host " PLUMO_VERSION "\n", stdout) < 0;
   if (option == "--register-user") return registerUser();
+  if (option.starts_with("--")) {
+    std::fprintf(stderr, "plumo-share-native-host: unknown option %s (see plumo-share-native-host --help)\n",
+                 plumo::Utf8::escaped(option).c_str());
+    return plumo::ExtensionHost::usageError;
+  }
 
   plumo::NativeMessageChannel channel(STDIN_FILENO, takeStandardOutput(), terminationSignals());
   frontEnd.useBundle(plumo::InstalledFiles::bundle());

@@ -33,7 +33,7 @@ void ShareFrontEnd::useBundle(std::filesystem::path bundle) {
 }
 
 ShareFrontEnd::Ended ShareFrontEnd::run(std::vector<ExtensionItem> items, bool windowed,
-                                        const std::function<void(const std::filesystem::path&)>& published) const {
+                                        const ExtensionHost::Published& published) const {
   ExtensionHost host(std::move(items), program_, published);
   GioWorkspace workspace(callerEnvironment_);
   const auto controller = std::make_shared<ShareViewController>(bundle_, &host, workspace);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,8 +37,7 @@ class ShareFrontEnd {
   // Runs one request with the card where `windowed` and a display is present,
   // headless otherwise. `published` gets the share's folder in the inbox as
   // soon as it is published.
-  Ended run(std::vector<ExtensionItem> items, bool windowed,
-            const std::function<void(const std::filesystem::path&)>& published = {}) const;
+  Ended run(std::vector<ExtensionItem> items, bool windowed, const ExtensionHost::Published& published = {}) const;
 
  private:
   std::string program_;
