@@ -12,10 +12,15 @@ namespace plumo {
 
 namespace {
 
+// The first code of ours to run in every front end: the dynamic loader calls the program's
+// preinit functions before the initializers of any library, so SIGINT and SIGTERM wait, held,
+// for the main loop from here on instead of ending the process.
+[[gnu::used, gnu::section(".preinit_array")]] constexpr void (*holdSignalsBeforeLibraries)() =
+    &ProcessStart::holdTerminationSignals;
+
 // The caller's environment is taken once the standard streams are sound and
 // before anything of ours changes it.
 std::vector<std::string> startProcess() {
-  ProcessStart::holdTerminationSignals();
   ProcessStart::openClosedStandardStreams();
   ProcessStart::failWritesToClosedPipes();
   Logger::installWriter();

@@ -26,8 +26,9 @@ class ShareFrontEnd {
   };
 
   // First thing in main, before any library opens a descriptor, starts a thread
-  // or logs: SIGINT and SIGTERM are held until a request runs, closed standard
-  // streams are reopened, a closed pipe fails a write, log lines get our writer.
+  // or logs: closed standard streams are reopened, a closed pipe fails a write,
+  // log lines get our writer. SIGINT and SIGTERM are held from the program's
+  // first code (a preinit function of this unit) until a request runs.
   // `program` names the program in the lines it writes on standard error.
   explicit ShareFrontEnd(std::string program);
 

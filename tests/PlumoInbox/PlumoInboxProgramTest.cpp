@@ -190,7 +190,7 @@ TEST_F(PlumoInboxProgramTest, OpenAnswersOnlyTheHandOffUrlOfAPendingShare) {
   for (const std::string& other : std::vector<std::string>{
            "other://bot-share?id=" + id, PLUMO_SCHEME "://share?id=" + id, PLUMO_SCHEME "://bot-share?id=",
         PLUMO_SCHEME "://bot-share?id=../../x", PLUMO_SCHEME "://bot-share?id=00000000-0000-4000-8000-000000000000",
-        url + "&more", "not a url"}) {
+        url + "&more", "x" + url, "not a url"}) {
     const auto refused = plumoInbox({"open", other});
     EXPECT_EQ(refused.exitStatus, 1) << other;
     EXPECT_EQ(refused.standardOutput, "") << other;

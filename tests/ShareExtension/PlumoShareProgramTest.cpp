@@ -502,16 +502,27 @@ TEST_F(PlumoShareProgramTest, ClosedStandardStreamsReadAsDevNull) {
   EXPECT_THAT(receivedUrl(), HasSubstr("://bot-share?id="));
 }
 
-// A signal that comes at main's first system call (strace delivers it as the program enters its first
-// fcntl) is a dismiss; so is one the caller left waiting, blocked, when it started us.
+// A signal that comes while the libraries are initialised (a preloaded library raises it), or at
+// main's first system call (strace delivers it as the program enters its first fcntl) is a dismiss;
+// so is one the caller left waiting, blocked, when it started us.
 TEST_F(PlumoShareProgramTest, ASignalFromTheFirstInstructionIsADismiss) {
   installHost();
   const auto expectDismissed = [this](const testing::ProgramResult& result) {
+    EXPECT_EQ(result.endingSignal, 0);
     EXPECT_EQ(result.exitStatus, 130) << result.standardError;
     EXPECT_EQ(result.standardOutput, "");
     EXPECT_TRUE(!fs::exists(root / "staging") || fs::is_empty(root / "staging"));
     EXPECT_TRUE(inboxShares().empty());
   };
+  for (const int number : {SIGINT, SIGTERM}) {
+    auto environment = this->environment();
+    environment["LD_PRELOAD"] = PLUMO_SIGNAL_AT_LOAD;
+    environment["PLUMO_SIGNAL_AT_LOAD"] = std::to_string(number);
+    // Under AddressSanitizer, whose runtime then no longer comes first.
+    const char* options = std::getenv("ASAN_OPTIONS");
+    environment["ASAN_OPTIONS"] = std::string(options != nullptr ? options : "") + ":verify_asan_link_order=0";
+    expectDismissed(runProgram(command({"-"}), environment, "a text"));
+  }
   for (const std::string name : {"SIGINT", "SIGTERM"}) {
     expectDismissed(traced("fcntl:signal=" + name + ":when=1", {"-"}, "a text"));
   }
