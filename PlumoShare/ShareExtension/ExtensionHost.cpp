@@ -61,6 +61,8 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   ProcessStart::holdTerminationSignals();
   g_source_remove(interrupt);
   g_source_remove(terminate);
+  // The card showed the failure; whoever started the share (a file manager's plugin) learns it here.
+  if (card && exitStatus_ == importFailed) printStatus(*controller, controller->status->stringValue());
   return exitStatus_;
 }
 
@@ -71,12 +73,14 @@ void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& control
             [controller] { controller->viewDidAppear(); });
 }
 
-// A failure's line adds the system's reason, where there is one.
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
-  controller.status->setObserver([this, &controller](const std::string& text) {
-    const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
-    std::fprintf(stderr, "%s: %s%s\n", program_.c_str(), text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
-  });
+  controller.status->setObserver([this, &controller](const std::string& text) { printStatus(controller, text); });
+}
+
+// A failure's line adds the system's reason, where there is one.
+void ExtensionHost::printStatus(const ShareViewController& controller, const std::string& text) const {
+  const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
+  std::fprintf(stderr, "%s: %s%s\n", program_.c_str(), text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
 }
 
 void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {

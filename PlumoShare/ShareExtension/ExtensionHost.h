@@ -17,7 +17,8 @@ namespace plumo {
 // items, shows its card, runs the main loop until the request ends, and tells
 // how it ended. Without a window the status text goes to standard error, after
 // the program's name, and a failure ends the request as if the user had
-// dismissed the card.
+// dismissed the card; with one, a failure's status text goes there once the
+// card is dismissed.
 class ExtensionHost : public ExtensionContext {
  public:
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
@@ -40,6 +41,7 @@ class ExtensionHost : public ExtensionContext {
  private:
   void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card);
   void reportOnTerminal(ShareViewController& controller);
+  void printStatus(const ShareViewController& controller, const std::string& text) const;
   void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
 
