@@ -7,14 +7,16 @@
 
 namespace plumo {
 
-// The card's window with GTK 4: the view tree realized as widgets.
+// The card's window with GTK 4: the view tree realized as widgets. The window
+// goes before the widgets it shows.
 class GtkCardWindow : public CardWindow {
  public:
   GtkCardWindow() = default;
   GtkCardWindow(const GtkCardWindow&) = delete;
   GtkCardWindow& operator=(const GtkCardWindow&) = delete;
-  // The window leaves the screen with its owner: a program that goes on
-  // after its request (the browser's native host) shows no stale card.
+  // The window leaves the screen at once with its owner, not at the main loop's
+  // next turn: a program that waits for its next request (the browser's native
+  // host) shows no stale card.
   ~GtkCardWindow() override;
 
   void show(const std::string& title, const std::shared_ptr<View>& view, const std::shared_ptr<Button>& dismiss,
@@ -22,7 +24,7 @@ class GtkCardWindow : public CardWindow {
 
  private:
   std::unique_ptr<GtkViewRealization> realization_;
-  GtkWindow* window_ = nullptr;
+  GOwned<GtkWindow> window_;
 };
 
 }  // namespace plumo

@@ -7,6 +7,7 @@
 #include "Localization.h"
 #include "MainThread.h"
 #include "ProcessStart.h"
+#include "ShareInbox.h"
 
 namespace plumo {
 
@@ -18,26 +19,27 @@ ExtensionHost::ExtensionHost(std::vector<ExtensionItem> items, std::string progr
       published_(std::move(published)),
       loop_(g_main_loop_new(nullptr, FALSE)) {}
 
-ExtensionHost::~ExtensionHost() { g_main_loop_unref(loop_); }
-
 void ExtensionHost::completeRequest() { end(handedOff); }
 
 // A dismiss keeps what already happened: a failure, or a share that no application opened.
+// No default: a new phase must be given its status here.
 void ExtensionHost::cancelRequest(std::error_code) {
   switch (phase_) {
+    case Phase::created:
+    case Phase::importing:
+    case Phase::handedOff:
+      return end(dismissed);
     case Phase::failed:
       return end(importFailed);
     case Phase::published:
     case Phase::handOffFailed:
       return end(notOpened);
-    default:
-      return end(dismissed);
   }
 }
 
 void ExtensionHost::end(int status) {
   exitStatus_ = status;
-  g_main_loop_quit(loop_);
+  g_main_loop_quit(loop_.get());
 }
 
 int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card) {
@@ -56,7 +58,7 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
   const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
   ProcessStart::releaseTerminationSignals();
-  g_main_loop_run(loop_);
+  g_main_loop_run(loop_.get());
   // The share has ended: a signal that comes now must not turn its status into a death by signal.
   ProcessStart::holdTerminationSignals();
   g_source_remove(interrupt);
@@ -87,7 +89,7 @@ void ExtensionHost::observePhases(ShareViewController& controller, bool windowed
   controller.setPhaseObserver([this, &controller, windowed](Phase phase) {
     phase_ = phase;
     if (phase == Phase::published && published_) {
-      published_(controller.staged()->root() / "inbox" / controller.staged()->id());
+      published_(ShareInbox(controller.staged()->root()).shareFolder(controller.staged()->id()));
     }
     if (!windowed && (phase == Phase::failed || phase == Phase::handOffFailed)) {
       MainThread::post([button = controller.confirm] { button->performClick(); });

@@ -2,13 +2,13 @@
 
 #include <filesystem>
 #include <functional>
-#include <glib.h>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CardWindow.h"
 #include "ExtensionContext.h"
+#include "GOwned.h"
 #include "ShareViewController.h"
 
 namespace plumo {
@@ -27,7 +27,6 @@ class ExtensionHost : public ExtensionContext {
 
   // `published` learns the share's folder in the inbox once it is there.
   ExtensionHost(std::vector<ExtensionItem> items, std::string program, Published published = {});
-  ~ExtensionHost() override;
   ExtensionHost(const ExtensionHost&) = delete;
   ExtensionHost& operator=(const ExtensionHost&) = delete;
 
@@ -48,7 +47,7 @@ class ExtensionHost : public ExtensionContext {
   std::vector<ExtensionItem> items_;
   std::string program_;
   Published published_;
-  GMainLoop* loop_;
+  GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };

@@ -1,14 +1,12 @@
 #include "WebLinkItemProvider.h"
 
-#include <strings.h>
+#include "ShareImportRules.h"
 
 namespace plumo {
 
 std::shared_ptr<WebLinkItemProvider> WebLinkItemProvider::forLink(const std::string& text) {
   const auto url = Url::parse(text);
-  if (!url) return nullptr;
-  const std::string& scheme = url->scheme();
-  if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0) return nullptr;
+  if (!url || !ShareImportRules::isWebLink(*url)) return nullptr;
   return std::make_shared<WebLinkItemProvider>(*url);
 }
 
