@@ -17,6 +17,8 @@
 #include <utility>
 #include <unistd.h>
 
+#include "Eventually.h"
+#include "FakeOpenUriPortal.h"
 #include "Files.h"
 #include "Pipe.h"
 #include "RunningProgram.h"
@@ -513,6 +515,26 @@ TEST_F(PlumoShareProgramTest, TheHostRunsOnItsOwnStreamsAndTheCallersEnvironment
   EXPECT_THAT(recorded, HasSubstr("streams=/dev/null /dev/null /dev/null\n"));
   EXPECT_THAT(recorded, HasSubstr("LANGUAGE=unset\nGSK_RENDERER=unset\nLANG=fr_FR.UTF-8\ncaller=yes\n"));
   EXPECT_THAT(recorded, HasSubstr("SigBlk:\t0000000000000000\n"));
+}
+
+// Where no desktop entry handles the scheme, GIO has routes of its own: in a sandbox, the desktop
+// portal over D-Bus. The URL taken there is a share opened.
+TEST_F(PlumoShareProgramTest, WithoutADesktopEntryTheUrlTakesGiosOwnRoute) {
+  testing::RunningProgram bus({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(testing::eventually([&] { return bus.standardOutputSoFar().ends_with("\n"); }))
+      << bus.standardErrorSoFar();
+  const std::string address = bus.standardOutputSoFar().substr(0, bus.standardOutputSoFar().find('\n'));
+  testing::FakeOpenUriPortal portal(address);
+  ASSERT_TRUE(portal.ready());
+  auto environment = this->environment();
+  environment["DBUS_SESSION_BUS_ADDRESS"] = address;
+  environment["GTK_USE_PORTAL"] = "1";  // GIO 2.74's word for "in a sandbox"
+
+  const auto result = runProgram(command({"--text", "through the portal"}), environment);
+
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  const auto id = fs::path(onlyShare()).filename().string();
+  EXPECT_EQ(portal.openedUris(), std::vector<std::string>{PLUMO_SCHEME "://bot-share?id=" + id});
 }
 
 // A published share is handed off whatever became of standard output.
