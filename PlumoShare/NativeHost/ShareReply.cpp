@@ -16,7 +16,9 @@ std::string ShareReply::to(const ShareFrontEnd::Ended& ended) {
   switch (ended.status) {
     case ExtensionHost::handedOff:
     case ExtensionHost::notOpened:
-      return encoded({{"status", "published"}, {"id", ended.shareId}, {"handedOff", ended.status == ExtensionHost::handedOff}});
+      return encoded({{"status", "published"},
+                      {"id", ended.shareId},
+                      {"handedOff", ended.status == ExtensionHost::handedOff}});
     case ExtensionHost::importFailed:
       return encoded({{"status", "failed"},
                       {"category", ended.failure ? std::string(ended.failure->rawValue()) : ""},

@@ -55,7 +55,8 @@ std::shared_ptr<ItemProvider> fileProvider(const Json& file) {
   const std::string& typeName = string(file["type"], "a file's type");
   const auto type = UTType::named(typeName);
   if (!type) throw Invalid("unknown type '" + typeName + "': give a type identifier or a MIME type");
-  return std::make_shared<BytesItemProvider>(std::string(type->identifier()), base64Decoded(string(file["data"], "a file's data")),
+  Data bytes = base64Decoded(string(file["data"], "a file's data"));
+  return std::make_shared<BytesItemProvider>(std::string(type->identifier()), std::move(bytes),
                                              name.empty() ? std::nullopt : std::optional(name));
 }
 
@@ -64,7 +65,8 @@ std::shared_ptr<ItemProvider> provider(const Json& item) {
   const auto& [kind, value] = *item.items().begin();
   if (kind == "text") {
     const std::string& text = string(value, "a text");
-    return std::make_shared<BytesItemProvider>(std::string(UTType::plainText.identifier()), Data(text.begin(), text.end()));
+    return std::make_shared<BytesItemProvider>(std::string(UTType::plainText.identifier()),
+                                               Data(text.begin(), text.end()));
   }
   if (kind == "url") {
     const std::string& url = string(value, "a url");
@@ -87,7 +89,10 @@ ExtensionItem ShareRequest::parse(std::string_view message) {
     throw Invalid(std::string("the request is not JSON: ") + error.what());
   }
   members(request, {"version", "items"}, "the request");
-  if (request["version"] != version) throw Invalid("unsupported version " + request["version"].dump() + ": this host speaks version " + std::to_string(version));
+  if (request["version"] != version) {
+    throw Invalid("unsupported version " + request["version"].dump() + ": this host speaks version " +
+                  std::to_string(version));
+  }
   const Json& items = request["items"];
   if (!items.is_array()) throw Invalid("\"items\" must be an array");
   if (items.size() > SharePayloadCollector::attachmentLimit) {

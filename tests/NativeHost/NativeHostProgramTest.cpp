@@ -82,7 +82,7 @@ TEST_F(NativeHostProgramTest, AnswersEachRequestOfAConnectionInOrder) {
   const std::string png("\x89PNG\r\n\x1a\n\0\xff", 10);
   const auto result = host(
       framed(R"({"version":1,"items":[{"url":"https://example.com/a?b=c"},{"text":"Example – a page"}]})") +
-      framed(R"({"version":1,"items":[{"text":"not taken"},{"file":{"name":"a.png","type":"image/png","data":"*"}}]})") +
+      framed(R"({"version":1,"items":[{"text":"not taken"},{"file":{"name":"a","type":"image/png","data":"*"}}]})") +
       framed(R"({"version":1,"items":[{"file":{"name":"photo.png","type":"public.png","data":"iVBORw0KGgoA/w=="}}]})") +
       framed(R"({"version":1,"items":[]})"));
 
