@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include "FileItemProvider.h"
-#include "ShareImportRules.h"
 #include "StandardInputItemProvider.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
@@ -16,8 +15,7 @@ namespace {
 constexpr const char* standardInput = "-";
 
 std::string typeIdentifierOf(const std::string& type) {
-  if (const auto declared = UTType::withIdentifier(type)) return std::string(declared->identifier());
-  if (const auto byMime = UTType::withMimeType(type)) return std::string(byMime->identifier());
+  if (const auto named = UTType::named(type)) return std::string(named->identifier());
   throw CommandLine::UsageError("unknown type '" + type + "': give a type identifier or a MIME type");
 }
 
@@ -35,7 +33,7 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
 
 std::shared_ptr<ItemProvider> webLinkProvider(const std::string& item) {
   try {
-    return std::make_shared<WebLinkItemProvider>(ShareImportRules::link(item));
+    return WebLinkItemProvider::forLink(item);
   } catch (const ShareImportRules::LinkRefused& refused) {
     throw CommandLine::UsageError("'" + item + "': " + refused.reason());
   }
