@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "FileItemProvider.h"
+#include "ShareImportRules.h"
 #include "StandardInputItemProvider.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
