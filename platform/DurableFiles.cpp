@@ -5,6 +5,7 @@
 #include <random>
 #include <utility>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ErrorDomain.h"
@@ -81,6 +82,16 @@ void writeFileAtomicallyAt(int folder, const std::string& name, std::string_view
     ::unlinkat(folder, temporary.c_str(), 0);
     throw;
   }
+}
+
+void renameWithoutReplacing(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName) {
+  if (::renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL) throwPosixError(errno);
+  struct stat existing {};
+  if (::fstatat(toFolder, toName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) throwPosixError(EEXIST);
+  if (errno != ENOENT) throwPosixError(errno);
+  // rename(2) alone would replace an empty folder of that name.
+  if (::renameat(fromFolder, fromName.c_str(), toFolder, toName.c_str()) != 0) throwPosixError(errno);
 }
 
 void syncEntryAt(int folder, const std::string& name) {

@@ -31,6 +31,14 @@ void syncDescriptor(int descriptor);
 // Opens the entry `name` of an open folder without following a link and syncs it.
 void syncEntryAt(int folder, const std::string& name);
 
+// Renames `fromName` of one open folder to `toName` of another (or the same)
+// and never replaces an entry there: EEXIST when the name is taken, EXDEV
+// across file systems. Where the file system refuses RENAME_NOREPLACE (NFS,
+// eCryptfs, some FUSE servers) the name is checked, then renamed: the caller
+// keeps others from taking it in between (for the inbox, its lock does).
+// Nothing is synced.
+void renameWithoutReplacing(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName);
+
 // Writes every byte to an open descriptor.
 void writeAll(int descriptor, std::string_view bytes);
 
