@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <thread>
 
+#include "Eventually.h"
 #include "Files.h"
 #include "LockHolder.h"
 #include "RunningProgram.h"
@@ -22,18 +23,9 @@ using ::testing::HasSubstr;
 namespace plumo {
 namespace {
 
+using testing::eventually;
 using testing::readFile;
 using testing::runProgram;
-
-// Waits, with a generous bound, for something the program does.
-bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 pid_t parentOf(pid_t pid) {
   std::istringstream stat(readFile("/proc/" + std::to_string(pid) + "/stat"));
