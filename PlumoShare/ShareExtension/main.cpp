@@ -10,6 +10,7 @@
 #include "Localization.h"
 #include "Logger.h"
 #include "ProcessStart.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -18,10 +19,15 @@ int printed(const char* text) {
   return 0;
 }
 
+// The first code of ours to run: the dynamic loader calls the program's preinit functions
+// before the initializers of any library, so SIGINT and SIGTERM wait, held, for the main loop
+// from here on instead of ending the process.
+[[gnu::used, gnu::section(".preinit_array")]] constexpr void (*holdSignalsBeforeLibraries)() =
+    &plumo::ProcessStart::holdTerminationSignals;
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  plumo::ProcessStart::holdTerminationSignals();
   plumo::ProcessStart::openClosedStandardStreams();
   plumo::ProcessStart::failWritesToClosedPipes();
   plumo::Logger::installWriter();
@@ -36,7 +42,8 @@ int main(int argc, char** argv) {
     if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
     item = commandLine.extensionItem();
   } catch (const CommandLine::UsageError& error) {
-    std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", error.what());
+    // An argument may hold a line break or a terminal's escape sequence: the line shows it escaped.
+    std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", plumo::Utf8::escaped(error.what()).c_str());
     return plumo::ExtensionHost::usageError;
   }
 

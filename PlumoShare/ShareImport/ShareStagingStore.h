@@ -38,7 +38,7 @@ class ShareStagingStore {
   // Writes the manifest into the staging folder and moves the folder into the
   // inbox, unless ShareInbox::pendingLimit shares are pending there. Each staged
   // file, the manifest and the folder are synced before the move. A stop request
-  // ends the wait for the lock, or the publish before its next sync, with the
+  // ends the wait for the lock, or the publish before its syncs, with the
   // cancellation error; one made before discardUnpublished() (from any thread)
   // means the folder never moves. A share already published or discarded is
   // refused with ENOENT, and nothing is written.
@@ -53,7 +53,7 @@ class ShareStagingStore {
  private:
   void sweepOrphans() const;
   void refuseUnlessStaging() const;
-  void syncStagedShare(const SharePayload& payload, const std::stop_token& stop) const;
+  void syncStagedShare(const SharePayload& payload, int manifest) const;
   void commit(int inbox, const std::stop_token& stop);
 
   enum class State { staging, published, discarded };
