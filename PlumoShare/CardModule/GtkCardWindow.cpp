@@ -11,14 +11,15 @@ namespace plumo {
 
 void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& view,
                          const std::shared_ptr<Button>& dismiss, std::function<void()> appeared) {
+  window_.reset();
   realization_ = std::make_unique<GtkViewRealization>(view);
-  GtkWindow* window = realization_->window(title, dismiss);
+  window_ = realization_->window(title, dismiss);
   using Appeared = std::function<void()>;
-  g_signal_connect_data(window, "map",
+  g_signal_connect_data(window_.get(), "map",
                         G_CALLBACK(+[](GtkWidget*, gpointer data) { (*static_cast<Appeared*>(data))(); }),
                         new Appeared(std::move(appeared)),
                         +[](gpointer data, GClosure*) { delete static_cast<Appeared*>(data); }, GConnectFlags(0));
-  gtk_window_present(window);
+  gtk_window_present(window_.get());
 }
 
 }  // namespace plumo

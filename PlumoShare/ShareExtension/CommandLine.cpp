@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "FileItemProvider.h"
+#include "ShareImportRules.h"
 #include "StandardInputItemProvider.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
@@ -36,8 +37,7 @@ std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
   const auto url = Url::parse(item);
   if (!url) throw CommandLine::UsageError("'" + item + "' is not a valid URL");
   if (url->isFileUrl()) return fileProvider(url->path());
-  const std::string& scheme = url->scheme();
-  if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0) {
+  if (!ShareImportRules::isWebLink(*url)) {
     throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
   }
   return std::make_shared<WebLinkItemProvider>(*url);

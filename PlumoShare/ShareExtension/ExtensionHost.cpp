@@ -9,6 +9,7 @@
 #include "Localization.h"
 #include "MainThread.h"
 #include "ProcessStart.h"
+#include "ShareInbox.h"
 
 namespace plumo {
 
@@ -17,26 +18,27 @@ using Phase = ShareViewController::Phase;
 ExtensionHost::ExtensionHost(std::vector<ExtensionItem> items)
     : items_(std::move(items)), loop_(g_main_loop_new(nullptr, FALSE)) {}
 
-ExtensionHost::~ExtensionHost() { g_main_loop_unref(loop_); }
-
 void ExtensionHost::completeRequest() { end(handedOff); }
 
 // A dismiss keeps what already happened: a failure, or a share that no application opened.
+// No default: a new phase must be given its status here.
 void ExtensionHost::cancelRequest(std::error_code) {
   switch (phase_) {
+    case Phase::created:
+    case Phase::importing:
+    case Phase::handedOff:
+      return end(dismissed);
     case Phase::failed:
       return end(importFailed);
     case Phase::published:
     case Phase::handOffFailed:
       return end(notOpened);
-    default:
-      return end(dismissed);
   }
 }
 
 void ExtensionHost::end(int status) {
   exitStatus_ = status;
-  g_main_loop_quit(loop_);
+  g_main_loop_quit(loop_.get());
 }
 
 int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card) {
@@ -55,11 +57,13 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
   const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
   ProcessStart::releaseTerminationSignals();
-  g_main_loop_run(loop_);
+  g_main_loop_run(loop_.get());
   // The share has ended: a signal that comes now must not turn its status into a death by signal.
   ProcessStart::holdTerminationSignals();
   g_source_remove(interrupt);
   g_source_remove(terminate);
+  // The card showed the failure; whoever started the share (a file manager's plugin) learns it here.
+  if (card && exitStatus_ == importFailed) printStatus(*controller, controller->status->stringValue());
   return exitStatus_;
 }
 
@@ -70,19 +74,21 @@ void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& control
             [controller] { controller->viewDidAppear(); });
 }
 
-// A failure's line adds the system's reason, where there is one.
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
-  controller.status->setObserver([&controller](const std::string& text) {
-    const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
-    std::fprintf(stderr, "plumo-share: %s%s\n", text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
-  });
+  controller.status->setObserver([&controller](const std::string& text) { printStatus(controller, text); });
+}
+
+// A failure's line adds the system's reason, where there is one.
+void ExtensionHost::printStatus(const ShareViewController& controller, const std::string& text) {
+  const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
+  std::fprintf(stderr, "plumo-share: %s%s\n", text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
 }
 
 void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {
   controller.setPhaseObserver([this, &controller, windowed](Phase phase) {
     phase_ = phase;
     if (phase == Phase::published) {
-      const auto share = controller.staged()->root() / "inbox" / controller.staged()->id();
+      const auto share = ShareInbox(controller.staged()->root()).shareFolder(controller.staged()->id());
       // The share is published whatever becomes of standard output: the hand-off goes on.
       if (std::printf("%s\n", share.c_str()) < 0 || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "plumo-share: the share's path could not be written: %s\n", std::strerror(errno));

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <glib.h>
 #include <memory>
 #include <vector>
 
 #include "CardWindow.h"
 #include "ExtensionContext.h"
+#include "GOwned.h"
 #include "ShareViewController.h"
 
 namespace plumo {
@@ -13,13 +13,13 @@ namespace plumo {
 // Runs one share request in this process: hands the controller its input
 // items, shows its card, runs the main loop until the request ends, and tells
 // how it ended. Without a window the status text goes to standard error, and
-// a failure ends the request as if the user had dismissed the card.
+// a failure ends the request as if the user had dismissed the card; with one, a
+// failure's status text goes there once the card is dismissed.
 class ExtensionHost : public ExtensionContext {
  public:
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
 
   explicit ExtensionHost(std::vector<ExtensionItem> items);
-  ~ExtensionHost() override;
   ExtensionHost(const ExtensionHost&) = delete;
   ExtensionHost& operator=(const ExtensionHost&) = delete;
 
@@ -33,11 +33,12 @@ class ExtensionHost : public ExtensionContext {
  private:
   void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card);
   void reportOnTerminal(ShareViewController& controller);
+  static void printStatus(const ShareViewController& controller, const std::string& text);
   void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
 
   std::vector<ExtensionItem> items_;
-  GMainLoop* loop_;
+  GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };

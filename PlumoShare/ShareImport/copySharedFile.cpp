@@ -91,7 +91,7 @@ std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize
   std::int64_t size = 0;
   while (const std::size_t moved = copier.next()) {
     size += static_cast<std::int64_t>(moved);
-    ShareImportRules::check("", count + 1, size, size + total);
+    ShareImportRules::check({.files = count + 1, .fileSize = size, .total = size + total});
     checkCancellation(stop);
   }
   if (size < announcedSize) throw std::system_error(ShareImportFailure::readFailed);
@@ -103,7 +103,7 @@ std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize
 ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
                                const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count,
                                const std::stop_token& stop) {
-  ShareImportRules::check("", count + 1, 0, total);
+  ShareImportRules::check({.files = count + 1, .total = total});
   const FileDescriptor file = openSource(source.path());
   const std::int64_t announcedSize = regularFileSize(file.get());
 

@@ -28,6 +28,7 @@ using Json = nlohmann::json;
 namespace plumo {
 namespace {
 
+using testing::eventually;
 using testing::LockHolder;
 using testing::eventually;
 using testing::readFile;
