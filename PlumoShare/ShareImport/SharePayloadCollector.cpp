@@ -135,7 +135,7 @@ void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareSt
     appendDirectory(url);
   } else {
     record(copySharedFile(url, store.folder(), provider.suggestedName(), total_,
-                          static_cast<std::int64_t>(files_.size())));
+                          static_cast<std::int64_t>(files_.size()), stop));
   }
 }
 
@@ -182,13 +182,13 @@ ShareFileResult SharePayloadCollector::representation(ItemProvider& provider, co
   OneShot<ShareFileResult> fileAttempt(noItemDelivered());
   const auto gate = std::make_shared<StagingWriteGate>();
   provider.loadFileRepresentation(
-      type, [deliver = fileAttempt.deliverer(), gate, folder, suggested, total, count](
+      type, [deliver = fileAttempt.deliverer(), gate, folder, suggested, total, count, stop](
                 const std::optional<Url>& temporary, std::error_code error) {
         if (error) return deliver(error);
         if (!temporary) return deliver(noItemDelivered());
         gate->pass([&] {
           try {
-            deliver(copySharedFile(*temporary, folder, suggested, total, count));
+            deliver(copySharedFile(*temporary, folder, suggested, total, count, stop));
           } catch (...) {
             deliver(errorCodeOf(std::current_exception()));
           }
