@@ -16,8 +16,7 @@ namespace {
 constexpr const char* standardInput = "-";
 
 std::string typeIdentifierOf(const std::string& type) {
-  if (const auto declared = UTType::withIdentifier(type)) return std::string(declared->identifier());
-  if (const auto byMime = UTType::withMimeType(type)) return std::string(byMime->identifier());
+  if (const auto named = UTType::named(type)) return std::string(named->identifier());
   throw CommandLine::UsageError("unknown type '" + type + "': give a type identifier or a MIME type");
 }
 
@@ -33,14 +32,19 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
   return std::make_shared<FileItemProvider>(path);
 }
 
+std::shared_ptr<ItemProvider> webLinkProvider(const std::string& item) {
+  try {
+    return WebLinkItemProvider::forLink(item);
+  } catch (const ShareImportRules::LinkRefused& refused) {
+    throw CommandLine::UsageError("'" + item + "': " + refused.reason());
+  }
+}
+
 std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
+  if (::strncasecmp(item.c_str(), "file:", 5) != 0) return webLinkProvider(item);
   const auto url = Url::parse(item);
   if (!url) throw CommandLine::UsageError("'" + item + "' is not a valid URL");
-  if (url->isFileUrl()) return fileProvider(url->path());
-  if (!ShareImportRules::isWebLink(*url)) {
-    throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
-  }
-  return std::make_shared<WebLinkItemProvider>(*url);
+  return fileProvider(url->path());
 }
 
 }  // namespace

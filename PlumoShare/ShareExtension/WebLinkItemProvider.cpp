@@ -1,6 +1,12 @@
 #include "WebLinkItemProvider.h"
 
+#include "ShareImportRules.h"
+
 namespace plumo {
+
+std::shared_ptr<WebLinkItemProvider> WebLinkItemProvider::forLink(const std::string& text) {
+  return std::make_shared<WebLinkItemProvider>(ShareImportRules::link(text));
+}
 
 void WebLinkItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
   answerOnOwnThread([completion = std::move(completion)] { completion(std::nullopt, {}); });
