@@ -9,6 +9,12 @@ plumo::CardWindow* plumo_card_window_open() {
 
 namespace plumo {
 
+GtkCardWindow::~GtkCardWindow() {
+  if (window_ == nullptr) return;
+  window_.reset();
+  gdk_display_flush(gdk_display_get_default());
+}
+
 void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& view,
                          const std::shared_ptr<Button>& dismiss, std::function<void()> appeared) {
   window_.reset();

@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include "FileItemProvider.h"
-#include "ShareImportRules.h"
 #include "StandardInputItemProvider.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
@@ -16,8 +15,7 @@ namespace {
 constexpr const char* standardInput = "-";
 
 std::string typeIdentifierOf(const std::string& type) {
-  if (const auto declared = UTType::withIdentifier(type)) return std::string(declared->identifier());
-  if (const auto byMime = UTType::withMimeType(type)) return std::string(byMime->identifier());
+  if (const auto named = UTType::named(type)) return std::string(named->identifier());
   throw CommandLine::UsageError("unknown type '" + type + "': give a type identifier or a MIME type");
 }
 
@@ -37,10 +35,8 @@ std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
   const auto url = Url::parse(item);
   if (!url) throw CommandLine::UsageError("'" + item + "' is not a valid URL");
   if (url->isFileUrl()) return fileProvider(url->path());
-  if (!ShareImportRules::isWebLink(*url)) {
-    throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
-  }
-  return std::make_shared<WebLinkItemProvider>(*url);
+  if (auto link = WebLinkItemProvider::forLink(item)) return link;
+  throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
 // plumo-share: shares files, folders, links and text with the Plumo host application.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
-#include "CardModule.h"
 #include "CommandLine.h"
-#include "ExtensionHost.h"
-#include "GioWorkspace.h"
 #include "InstalledFiles.h"
-#include "Localization.h"
-#include "Logger.h"
-#include "ProcessStart.h"
+#include "ShareFrontEnd.h"
 #include "Utf8.h"
 
 namespace {
@@ -19,19 +16,17 @@ int printed(const char* text) {
   return 0;
 }
 
-// The first code of ours to run: the dynamic loader calls the program's preinit functions
-// before the initializers of any library, so SIGINT and SIGTERM wait, held, for the main loop
-// from here on instead of ending the process.
-[[gnu::used, gnu::section(".preinit_array")]] constexpr void (*holdSignalsBeforeLibraries)() =
-    &plumo::ProcessStart::holdTerminationSignals;
+// The share is published whatever becomes of standard output: the hand-off goes on.
+void printSharePath(const std::filesystem::path& share) {
+  if (std::printf("%s\n", share.c_str()) < 0 || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "plumo-share: the share's path could not be written: %s\n", std::strerror(errno));
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  plumo::ProcessStart::openClosedStandardStreams();
-  plumo::ProcessStart::failWritesToClosedPipes();
-  plumo::Logger::installWriter();
-  const auto callerEnvironment = plumo::ProcessStart::callerEnvironment();
+  plumo::ShareFrontEnd frontEnd("plumo-share");
 
   using plumo::CommandLine;
   plumo::ExtensionItem item;
@@ -47,13 +42,6 @@ int main(int argc, char** argv) {
     return plumo::ExtensionHost::usageError;
   }
 
-  const auto bundle = commandLine.bundle.value_or(plumo::InstalledFiles::bundle());
-  plumo::Localization::setUp(bundle);
-
-  plumo::ExtensionHost host({item});
-  plumo::GioWorkspace workspace(callerEnvironment);
-  const auto controller = std::make_shared<plumo::ShareViewController>(bundle, &host, workspace);
-  const auto card =
-      commandLine.noUi ? nullptr : plumo::CardModule::openWindow(plumo::CardModule::installedIn(plumo::InstalledFiles::prefix()));
-  return host.run(controller, card.get());
+  frontEnd.useBundle(commandLine.bundle.value_or(plumo::InstalledFiles::bundle()));
+  return frontEnd.run({item}, !commandLine.noUi, printSharePath).status;
 }
