@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "FileItemProvider.h"
+#include "ShareImportRules.h"
 #include "StandardInputItemProvider.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
@@ -31,12 +32,19 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
   return std::make_shared<FileItemProvider>(path);
 }
 
+std::shared_ptr<ItemProvider> webLinkProvider(const std::string& item) {
+  try {
+    return WebLinkItemProvider::forLink(item);
+  } catch (const ShareImportRules::LinkRefused& refused) {
+    throw CommandLine::UsageError("'" + item + "': " + refused.reason());
+  }
+}
+
 std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
+  if (::strncasecmp(item.c_str(), "file:", 5) != 0) return webLinkProvider(item);
   const auto url = Url::parse(item);
   if (!url) throw CommandLine::UsageError("'" + item + "' is not a valid URL");
-  if (url->isFileUrl()) return fileProvider(url->path());
-  if (auto link = WebLinkItemProvider::forLink(item)) return link;
-  throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
+  return fileProvider(url->path());
 }
 
 }  // namespace
