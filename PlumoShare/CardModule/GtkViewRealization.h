@@ -15,6 +15,8 @@ namespace plumo {
 // widget laid out by a GtkConstraintLayout. Labels keep following their text.
 class GtkViewRealization {
  public:
+  static constexpr const char* applicationId = PLUMO_HOST_BUNDLE_ID ".share";
+
   // False when no display can be opened.
   static bool initialize();
 

@@ -1,10 +1,15 @@
 #include "CommandLine.h"
 
 #include <algorithm>
+#include <glib.h>
+#include <memory>
 #include <strings.h>
 
+#include "DataItemProvider.h"
+#include "ErrorDomain.h"
 #include "FileItemProvider.h"
-#include "StandardInputItemProvider.h"
+#include "LocalFile.h"
+#include "ShareImportFailure.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
 
@@ -13,6 +18,9 @@ namespace plumo {
 namespace {
 
 constexpr const char* standardInput = "-";
+constexpr const char* clipboardStem = "clipboard";
+
+using UnshareableItem = CommandLine::UnshareableItem;
 
 std::string typeIdentifierOf(const std::string& type) {
   if (const auto declared = UTType::withIdentifier(type)) return std::string(declared->identifier());
@@ -24,23 +32,63 @@ bool looksLikeUrl(const std::string& item) {
   return item.find("://") != std::string::npos || ::strncasecmp(item.c_str(), "file:", 5) == 0;
 }
 
+std::string statusKeyOf(ShareImportFailure failure) { return "error." + std::string(failure.rawValue()); }
+
+UnshareableItem unsupported(const std::string& message) {
+  return UnshareableItem(message, statusKeyOf(ShareImportFailure::unsupported));
+}
+
 std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
   std::error_code error;
   // The user named this path: a link they name is followed to what it names.
   const auto path = std::filesystem::canonical(given, error);
-  if (error) throw CommandLine::UsageError(given.string() + ": " + error.message());
+  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+    throw UnshareableItem(given.string() + ": " + error.message(), "itemMissing");
+  }
+  if (error) {
+    throw UnshareableItem(given.string() + ": " + error.message(),
+                          statusKeyOf(ShareImportFailure::category(posixError(error.value()))));
+  }
   return std::make_shared<FileItemProvider>(path);
 }
 
+// A file URL of this machine, a web link, or a GIO address with a local file behind it.
 std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
   const auto url = Url::parse(item);
-  if (!url) throw CommandLine::UsageError("'" + item + "' is not a valid URL");
+  if (!url) throw unsupported("'" + item + "' is not a valid URL");
   if (url->isFileUrl()) return fileProvider(url->path());
   const std::string& scheme = url->scheme();
-  if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0) {
-    throw CommandLine::UsageError("'" + item + "': only file, http and https URLs can be shared");
+  if (::strcasecmp(scheme.c_str(), "http") == 0 || ::strcasecmp(scheme.c_str(), "https") == 0) {
+    return std::make_shared<WebLinkItemProvider>(*url);
   }
-  return std::make_shared<WebLinkItemProvider>(*url);
+  if (::strcasecmp(scheme.c_str(), "file") == 0) throw unsupported("'" + item + "' names a file of another computer");
+  if (const auto path = LocalFile::behind(item)) return fileProvider(*path);
+  throw unsupported("'" + item + "': only files, folders, http and https links can be shared");
+}
+
+std::shared_ptr<ItemProvider> itemProvider(const std::string& item) {
+  return looksLikeUrl(item) ? urlProvider(item) : fileProvider(item);
+}
+
+// A list of files becomes those files and folders; an image a PNG file; text a text.
+void appendClipboard(std::vector<std::shared_ptr<ItemProvider>>& attachments, const ClipboardContents& contents) {
+  if (contents.error != 0) {
+    const std::error_code error = posixError(contents.error);
+    attachments.push_back(std::make_shared<DataItemProvider>(
+        std::string(UTType::data.identifier()), clipboardStem,
+        [error](std::size_t, std::error_code& failure) {
+          failure = error;
+          return Data{};
+        }));
+  } else if (contents.mimeType == ClipboardContents::fileList) {
+    const std::string list(contents.bytes.begin(), contents.bytes.end());
+    const std::unique_ptr<gchar*, decltype(&g_strfreev)> uris(g_uri_list_extract_uris(list.c_str()), &g_strfreev);
+    for (gchar** uri = uris.get(); *uri != nullptr; ++uri) attachments.push_back(urlProvider(*uri));
+  } else {
+    const std::string type =
+        contents.mimeType == ClipboardContents::image ? "public.png" : std::string(UTType::plainText.identifier());
+    attachments.push_back(DataItemProvider::holding(type, clipboardStem, contents.bytes));
+  }
 }
 
 }  // namespace
@@ -66,6 +114,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
       commandLine.bundle = value();
     } else if (argument == "--no-ui") {
       commandLine.noUi = true;
+    } else if (argument == "--clipboard") {
+      commandLine.clipboard = true;
     } else if (argument == "--help" || argument == "-h") {
       commandLine.help = true;
     } else if (argument == "--version") {
@@ -80,19 +130,15 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
   return commandLine;
 }
 
-ExtensionItem CommandLine::extensionItem() const {
+ExtensionItem CommandLine::extensionItem(const std::optional<ClipboardContents>& clipboardContents) const {
   ExtensionItem item;
   if (text) item.attributedContentText = AttributedString{*text};
   auto& attachments = item.attachments.emplace();
   for (const auto& given : items) {
-    if (given == standardInput) {
-      attachments.push_back(std::make_shared<StandardInputItemProvider>(typeIdentifierOf(type)));
-    } else if (looksLikeUrl(given)) {
-      attachments.push_back(urlProvider(given));
-    } else {
-      attachments.push_back(fileProvider(given));
-    }
+    attachments.push_back(given == standardInput ? DataItemProvider::standardInput(typeIdentifierOf(type))
+                                                 : itemProvider(given));
   }
+  if (clipboardContents) appendClipboard(attachments, *clipboardContents);
   return item;
 }
 

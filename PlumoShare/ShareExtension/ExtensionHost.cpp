@@ -30,7 +30,7 @@ void ExtensionHost::cancelRequest(std::error_code) {
     case Phase::handOffFailed:
       return end(notOpened);
     default:
-      return end(dismissed);
+      return end(refused_ ? usageError : dismissed);
   }
 }
 
@@ -43,17 +43,30 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   controller->loadView();
   observePhases(*controller, card != nullptr);
   if (card) {
-    showCard(controller, *card);
+    showCard(controller, *card, [controller] { controller->viewDidAppear(); });
   } else {
     reportOnTerminal(*controller);
     MainThread::post([controller] { controller->viewDidAppear(); });
   }
+  return runUntilTheRequestEnds(*controller);
+}
+
+int ExtensionHost::refuse(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
+                          const std::string& statusText) {
+  refused_ = true;
+  controller->loadView();
+  controller->status->setStringValue(statusText);
+  showCard(controller, card, [] {});
+  return runUntilTheRequestEnds(*controller);
+}
+
+int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
   const auto pressDismiss = +[](gpointer button) -> gboolean {
     static_cast<Button*>(button)->performClick();
     return G_SOURCE_CONTINUE;
   };
-  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
-  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
+  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller.confirm.get());
+  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller.confirm.get());
   ProcessStart::releaseTerminationSignals();
   g_main_loop_run(loop_);
   // The share has ended: a signal that comes now must not turn its status into a death by signal.
@@ -63,11 +76,10 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   return exitStatus_;
 }
 
-// The card appears; the import starts once it is on the screen.
-void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card) {
+void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
+                             std::function<void()> appeared) {
   controller->viewWillAppear();
-  card.show(Localization::text("title"), controller->view(), controller->confirm,
-            [controller] { controller->viewDidAppear(); });
+  card.show(Localization::text("title"), controller->view(), controller->confirm, std::move(appeared));
 }
 
 // A failure's line adds the system's reason, where there is one.

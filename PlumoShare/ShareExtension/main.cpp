@@ -10,12 +10,18 @@
 #include "Localization.h"
 #include "Logger.h"
 #include "ProcessStart.h"
+#include "ShareImportRules.h"
 
 namespace {
 
 int printed(const char* text) {
   std::fputs(text, stdout);
   return 0;
+}
+
+int usageError(const char* message) {
+  std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", message);
+  return plumo::ExtensionHost::usageError;
 }
 
 }  // namespace
@@ -28,25 +34,43 @@ int main(int argc, char** argv) {
   const auto callerEnvironment = plumo::ProcessStart::callerEnvironment();
 
   using plumo::CommandLine;
-  plumo::ExtensionItem item;
   CommandLine commandLine;
   try {
     commandLine = CommandLine::parse({argv, argv + argc});
-    if (commandLine.help) return printed(CommandLine::usage);
-    if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
-    item = commandLine.extensionItem();
   } catch (const CommandLine::UsageError& error) {
-    std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", error.what());
-    return plumo::ExtensionHost::usageError;
+    return usageError(error.what());
   }
+  if (commandLine.help) return printed(CommandLine::usage);
+  if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
 
   const auto bundle = commandLine.bundle.value_or(plumo::InstalledFiles::bundle());
   plumo::Localization::setUp(bundle);
 
-  plumo::ExtensionHost host({item});
+  // The card's module also reads the clipboard, which it shares a display with.
+  auto card = commandLine.noUi && !commandLine.clipboard
+                  ? nullptr
+                  : plumo::CardModule::openWindow(plumo::CardModule::installedIn(plumo::InstalledFiles::prefix()));
+  std::optional<plumo::ClipboardContents> clipboardContents;
+  if (commandLine.clipboard) {
+    if (!card) return usageError("--clipboard needs a display");
+    clipboardContents = card->readClipboard(static_cast<std::size_t>(plumo::ShareImportRules::fileLimit) + 1);
+  }
+  if (commandLine.noUi) card.reset();
+
+  plumo::ExtensionItem item;
+  std::optional<std::string> refusal;
+  try {
+    item = commandLine.extensionItem(clipboardContents);
+  } catch (const CommandLine::UnshareableItem& error) {
+    usageError(error.what());
+    if (!card) return plumo::ExtensionHost::usageError;
+    refusal = plumo::Localization::text(error.statusKey);
+  } catch (const CommandLine::UsageError& error) {
+    return usageError(error.what());
+  }
+
+  plumo::ExtensionHost host(refusal ? std::vector<plumo::ExtensionItem>{} : std::vector{item});
   plumo::GioWorkspace workspace(callerEnvironment);
   const auto controller = std::make_shared<plumo::ShareViewController>(bundle, &host, workspace);
-  const auto card =
-      commandLine.noUi ? nullptr : plumo::CardModule::openWindow(plumo::CardModule::installedIn(plumo::InstalledFiles::prefix()));
-  return host.run(controller, card.get());
+  return refusal ? host.refuse(controller, *card, *refusal) : host.run(controller, card.get());
 }
