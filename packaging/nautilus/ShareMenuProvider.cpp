@@ -34,15 +34,25 @@ struct GStrvDeleter {
 };
 using OwnedPaths = std::unique_ptr<gchar*, GStrvDeleter>;
 
+// The local path of the file an item stands for: in Recent, Starred or search
+// results the item's own location (recent:///…) has none, its activation
+// location is the real file.
+gchar* localPath(NautilusFileInfo* item) {
+  gchar* uri = nautilus_file_info_get_activation_uri(item);
+  GFile* location = g_file_new_for_uri(uri);
+  g_free(uri);
+  gchar* path = g_file_get_path(location);
+  g_object_unref(location);
+  return path;
+}
+
 // The local path of every selected item, or nothing when one of them has none:
 // plumo-share reads local files only, and a share leaves nothing out silently.
 OwnedPaths localPaths(GList* files) {
   if (files == nullptr) return nullptr;
   GPtrArray* paths = g_ptr_array_new_with_free_func(g_free);
   for (GList* file = files; file != nullptr; file = file->next) {
-    GFile* location = nautilus_file_info_get_location(NAUTILUS_FILE_INFO(file->data));
-    gchar* path = g_file_get_path(location);
-    g_object_unref(location);
+    gchar* path = localPath(NAUTILUS_FILE_INFO(file->data));
     if (path == nullptr) {
       g_ptr_array_unref(paths);
       return nullptr;
