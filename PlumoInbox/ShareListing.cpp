@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Utf8.h"
 
 namespace plumo {
 
@@ -17,11 +20,7 @@ std::string dump(const Json& value, int indent = -1) {
 }
 
 std::string firstLine(const std::string& message) {
-  std::string line = message.substr(0, message.find('\n'));
-  for (char& character : line) {
-    if (static_cast<unsigned char>(character) < 0x20 || character == 0x7f) character = ' ';
-  }
-  return line;
+  return Utf8::escaped(message.substr(0, message.find('\n')));
 }
 
 }  // namespace
@@ -60,8 +59,12 @@ std::string ShareListing::json(const InboxShare& share) {
 }
 
 std::string ShareListing::details(const InboxShare& share) {
-  std::string text = dump(Json::parse(share.payload->manifest()), 2);
-  for (const auto& name : share.payload->files) text += "\n" + (share.folder / name).string();
+  // JSON reads "\u202e" as the character itself: the manifest stays exact, and shows safely.
+  // Its line breaks are its layout (JSON writes those inside a string as "\n"): each line is escaped alone.
+  std::istringstream manifest(dump(Json::parse(share.payload->manifest()), 2));
+  std::string text;
+  for (std::string line; std::getline(manifest, line);) text += (text.empty() ? "" : "\n") + Utf8::escaped(line);
+  for (const auto& name : share.payload->files) text += "\n" + Utf8::escaped((share.folder / name).string());
   return text;
 }
 

@@ -10,6 +10,7 @@
 #include "InstalledFiles.h"
 #include "ShareBundle.h"
 #include "SignalStop.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -20,8 +21,9 @@ constexpr int failed = 1;
 constexpr int usageError = 2;
 constexpr int interrupted = 130;
 
+// Reasons echo arguments and the names of shares, which anybody may have chosen: one line, shown as it is.
 int fail(const std::string& reason) {
-  std::fprintf(stderr, "plumo-inbox: %s\n", reason.c_str());
+  std::fprintf(stderr, "plumo-inbox: %s\n", plumo::Utf8::escaped(reason).c_str());
   return failed;
 }
 
@@ -51,7 +53,7 @@ int main(int argc, char** argv) {
   try {
     commandLine = InboxCommandLine::parse({argv, argv + argc});
   } catch (const InboxCommandLine::UsageError& error) {
-    std::fprintf(stderr, "plumo-inbox: %s\nTry 'plumo-inbox --help'.\n", error.what());
+    std::fprintf(stderr, "plumo-inbox: %s\nTry 'plumo-inbox --help'.\n", plumo::Utf8::escaped(error.what()).c_str());
     return usageError;
   }
   if (commandLine.help) return std::fputs(InboxCommandLine::usage, stdout) < 0 ? failed : done;

@@ -69,10 +69,6 @@ int main(int argc, char** argv) {
   plumo::ProcessStart::openClosedStandardStreams();
   plumo::ProcessStart::failWritesToClosedPipes();
   const std::vector<std::string> args(argv, argv + argc);
-  if (args.size() == 2 && args[1] == "--version") {
-    std::fputs("plumo-share-bridge " PLUMO_VERSION "\n", stdout);
-    return 0;
-  }
   const std::vector<std::string> appIds = {PLUMO_HOST_BUNDLE_ID, PLUMO_HOST_BUNDLE_ID ".dev"};
   require(args.size() == 3 && args[1] == "container" && std::ranges::count(appIds, args[2]) == 1);
 

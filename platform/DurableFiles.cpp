@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <thread>
 #include <utility>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,14 +29,41 @@ std::pair<std::string, FileDescriptor> createTemporaryAt(int folder, const std::
   throwPosixError(EEXIST);
 }
 
+// The errno of a failed sync, or 0.
+int syncFailure(int descriptor) {
+#ifndef PLUMO_SKIP_FSYNC  // only the benchmark that prices the syncs defines it
+  return ::fsync(descriptor) == 0 ? 0 : errno;
+#else
+  (void)descriptor;
+  return 0;
+#endif
+}
+
 }  // namespace
 
 void syncDescriptor(int descriptor) {
-#ifndef PLUMO_SKIP_FSYNC  // only the benchmark that prices the syncs defines it
-  if (::fsync(descriptor) != 0) throwPosixError(errno);
-#else
-  (void)descriptor;
-#endif
+  if (const int failure = syncFailure(descriptor)) throwPosixError(failure);
+}
+
+// Syncs that wait one after the other cost a journal commit, or a disk flush,
+// each. Issued together from threads of their own, they share one.
+void syncTogether(std::span<const int> descriptors) {
+  std::vector<int> failures(descriptors.size(), 0);
+  {
+    std::vector<std::jthread> helpers;
+    helpers.reserve(descriptors.size());
+    for (std::size_t index = 1; index < descriptors.size(); ++index) {
+      try {
+        helpers.emplace_back([&failures, &descriptors, index] { failures[index] = syncFailure(descriptors[index]); });
+      } catch (const std::system_error&) {
+        failures[index] = syncFailure(descriptors[index]);  // no thread to spare: this one waits
+      }
+    }
+    if (!descriptors.empty()) failures[0] = syncFailure(descriptors[0]);
+  }
+  for (const int failure : failures) {
+    if (failure != 0) throwPosixError(failure);
+  }
 }
 
 void writeAll(int descriptor, std::string_view bytes) {
@@ -69,24 +98,23 @@ void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
   }
 }
 
-void writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes) {
+FileDescriptor replaceFileAt(int folder, const std::string& name, std::string_view bytes) {
   auto [temporary, file] = createTemporaryAt(folder, name);
   try {
     writeAll(file.get(), bytes);
-    syncDescriptor(file.get());
-    file.close();
     if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) throwPosixError(errno);
   } catch (...) {
     file.close();
     ::unlinkat(folder, temporary.c_str(), 0);
     throw;
   }
+  return std::move(file);
 }
 
-void syncEntryAt(int folder, const std::string& name) {
-  const FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+FileDescriptor openEntryToSyncAt(int folder, const std::string& name) {
+  FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!file.isOpen()) throwPosixError(errno);
-  syncDescriptor(file.get());
+  return file;
 }
 
 }  // namespace plumo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,14 +23,20 @@ FileDescriptor createNewFile(const std::filesystem::path& target);
 void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 
 // Replaces the entry `name` of an open folder in one step: a temporary file
-// (mode 0600) beside it, synced, renamed over it. The folder itself is not synced.
-void writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes);
+// (mode 0600) beside it, renamed over it. Neither the file nor the folder is
+// synced: the file is returned still open, for the caller to sync.
+FileDescriptor replaceFileAt(int folder, const std::string& name, std::string_view bytes);
 
 // Flushes an open file's data, or a folder's entries, to the disk.
 void syncDescriptor(int descriptor);
 
-// Opens the entry `name` of an open folder without following a link and syncs it.
-void syncEntryAt(int folder, const std::string& name);
+// Opens the entry `name` of an open folder without following a link, to sync it.
+FileDescriptor openEntryToSyncAt(int folder, const std::string& name);
+
+// Syncs open files and folders all at once, so that the file system can commit
+// them together, and returns when every one is on the disk. Throws the first
+// failure, once all have ended.
+void syncTogether(std::span<const int> descriptors);
 
 // Writes every byte to an open descriptor.
 void writeAll(int descriptor, std::string_view bytes);

@@ -1,5 +1,6 @@
 #include "Utf8.h"
 
+#include <cstdio>
 #include <glib.h>
 #include <memory>
 
@@ -61,6 +62,13 @@ bool isTrimmable(char32_t scalar) {
   return (scalar >= 0x600 && scalar <= 0x605) || (scalar >= 0x2000 && scalar <= 0x200F) ||
          (scalar >= 0x202A && scalar <= 0x202E) || (scalar >= 0x2060 && scalar <= 0x206F) ||
          (scalar >= 0xFFF9 && scalar <= 0xFFFB);
+}
+
+// A backslash, `kind` and `digits` lower-case hexadecimal digits.
+std::string hexEscape(char kind, char32_t value, int digits) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, "\\%c%0*x", kind, digits, static_cast<unsigned>(value));
+  return escape;
 }
 
 std::unique_ptr<gchar, decltype(&g_free)> decomposed(std::string_view text) {
@@ -135,6 +143,29 @@ bool Utf8::canonicallyEqual(std::string_view left, std::string_view right) {
   const auto leftForm = decomposed(left);
   const auto rightForm = decomposed(right);
   return leftForm && rightForm && std::string_view(leftForm.get()) == std::string_view(rightForm.get());
+}
+
+bool Utf8::isControlOrBidiFormat(char32_t scalar) {
+  return scalar < 0x20 || (scalar >= 0x7F && scalar <= 0x9F) || scalar == 0x61C || scalar == 0x200E ||
+         scalar == 0x200F || (scalar >= 0x202A && scalar <= 0x202E) || (scalar >= 0x2066 && scalar <= 0x2069);
+}
+
+std::string Utf8::escaped(std::string_view text) {
+  std::string shown;
+  for (std::size_t offset = 0; offset < text.size();) {
+    char32_t scalar = 0;
+    std::size_t length = 0;
+    if (!decode(text, offset, scalar, length)) {
+      shown += hexEscape('x', static_cast<unsigned char>(text[offset]), 2);
+      length = 1;
+    } else if (isControlOrBidiFormat(scalar)) {
+      shown += hexEscape('u', scalar, 4);
+    } else {
+      shown += text.substr(offset, length);
+    }
+    offset += length;
+  }
+  return shown;
 }
 
 }  // namespace plumo

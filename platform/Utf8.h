@@ -21,6 +21,13 @@ struct Utf8 {
   static std::string trimmed(std::string_view text);
   // Equal as Unicode text under canonical equivalence (composed and decomposed forms alike).
   static bool canonicallyEqual(std::string_view left, std::string_view right);
+  // A control character (C0, DEL, C1) or a bidirectional formatting character (marks,
+  // embeddings, overrides, isolates): either can make text shown on a terminal lie
+  // about what it holds, a new line that is none or "exe.txt" that reads "txt.exe".
+  static bool isControlOrBidiFormat(char32_t scalar);
+  // The text as it can be shown safely: each such character as \uXXXX (as JSON
+  // writes it) and each byte that belongs to no UTF-8 sequence as \xHH.
+  static std::string escaped(std::string_view text);
 };
 
 }  // namespace plumo

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 
+#include "LoadableModule.h"
 #include "Logger.h"
 
 namespace plumo {
@@ -25,17 +26,15 @@ std::filesystem::path CardModule::installedIn(const std::filesystem::path& prefi
 
 std::unique_ptr<CardWindow> CardModule::openWindow(const std::filesystem::path& module) {
   if (!displayPresent()) return nullptr;
-  const Logger logger{PLUMO_HOST_BUNDLE_ID ".share", "card"};
+  const auto notLoaded = [](const std::string& reason) -> std::unique_ptr<CardWindow> {
+    Logger(PLUMO_HOST_BUNDLE_ID ".share", "diagnostics").error("card module not loaded: " + reason);
+    return nullptr;
+  };
+  if (const auto defect = LoadableModule::defect(module)) return notLoaded(module.string() + ": " + *defect);
   void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    logger.error(std::string("card module not loaded: ") + ::dlerror());
-    return nullptr;
-  }
+  if (handle == nullptr) return notLoaded(::dlerror());
   const auto open = reinterpret_cast<CardWindow* (*)()>(::dlsym(handle, entryPoint));
-  if (open == nullptr) {
-    logger.error(std::string("card module has no entry point: ") + module.string());
-    return nullptr;
-  }
+  if (open == nullptr) return notLoaded(module.string() + ": no entry point " + entryPoint);
   return std::unique_ptr<CardWindow>(open());
 }
 

@@ -21,7 +21,7 @@ class CardModule {
   static std::filesystem::path installedIn(const std::filesystem::path& prefix);
 
   // The card's window, or none without a display (DISPLAY or WAYLAND_DISPLAY)
-  // or when the module cannot be loaded (logged): the share then runs headless.
+  // or when the module is damaged or cannot be loaded (logged): the share then runs headless.
   static std::unique_ptr<CardWindow> openWindow(const std::filesystem::path& module);
 };
 

@@ -221,7 +221,7 @@ void ShareViewController::collect(std::vector<ExtensionItem> items) {
 void ShareViewController::finishImport(std::size_t attachmentCount, std::error_code unsynced) {
   task_.reset();
   if (unsynced) {
-    logger_.error(formatted("publish sync failed domain=%s code=%" PRId64, unsynced.category().name(),
+    diagnostics_.error(formatted("publish sync failed domain=%s code=%" PRId64, unsynced.category().name(),
                             static_cast<std::int64_t>(unsynced.value())));
   }
   logger_.info(formatted("publish complete attachmentCount=%" PRId64, static_cast<std::int64_t>(attachmentCount)));
@@ -261,13 +261,7 @@ void ShareViewController::stopCollection() {
 
 // The share is published by now: no failure here may report it as not saved.
 void ShareViewController::openPlumo(const std::string& shareId) {
-  std::string url;
-  try {
-    url = HandOffUrl::forShare(scheme(), shareId);
-  } catch (...) {
-    logger_.error("import failed stage=wake category=bundleUnreadable");
-    return enter(Phase::handOffFailed);
-  }
+  const std::string url = HandOffUrl::forShare(scheme(), shareId);
   // Silent, and the card stays open; the host still learns that nothing was opened.
   if (!Url::parse(url)) return enter(Phase::handOffFailed);
   if (workspace_.openUrl(url)) {

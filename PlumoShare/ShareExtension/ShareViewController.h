@@ -93,6 +93,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   bool started_ = false;
   std::shared_ptr<ShareStagingStore> staged_;
   const Logger logger_{PLUMO_HOST_BUNDLE_ID ".share", "import"};
+  // Faults that would otherwise pass unseen, apart from the import's fixed lines.
+  const Logger diagnostics_{PLUMO_HOST_BUNDLE_ID ".share", "diagnostics"};
 
   InfoDictionary info_;
   ExtensionContext* context_;

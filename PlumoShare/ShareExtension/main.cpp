@@ -11,6 +11,7 @@
 #include "Logger.h"
 #include "ProcessStart.h"
 #include "ShareImportRules.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -19,15 +20,21 @@ int printed(const char* text) {
   return 0;
 }
 
-int usageError(const char* message) {
-  std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", message);
+// An argument may hold a line break or a terminal's escape sequence: the line shows it escaped.
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", plumo::Utf8::escaped(message).c_str());
   return plumo::ExtensionHost::usageError;
 }
+
+// The first code of ours to run: the dynamic loader calls the program's preinit functions
+// before the initializers of any library, so SIGINT and SIGTERM wait, held, for the main loop
+// from here on instead of ending the process.
+[[gnu::used, gnu::section(".preinit_array")]] constexpr void (*holdSignalsBeforeLibraries)() =
+    &plumo::ProcessStart::holdTerminationSignals;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  plumo::ProcessStart::holdTerminationSignals();
   plumo::ProcessStart::openClosedStandardStreams();
   plumo::ProcessStart::failWritesToClosedPipes();
   plumo::Logger::installWriter();

@@ -13,9 +13,9 @@ namespace {
 
 [[noreturn]] void refuse(ShareImportFailure::Case reason) { throw std::system_error(reason); }
 
-// Controls and both path separators would make a name unsafe to create or to show.
+// Controls, bidirectional formatting and both path separators would make a name unsafe to create or to show.
 std::string safePiece(char32_t scalar) {
-  if (scalar < 32 || scalar == '\\' || scalar == '/') return "_";
+  if (Utf8::isControlOrBidiFormat(scalar) || scalar == '\\' || scalar == '/') return "_";
   return Utf8::encode(scalar);
 }
 

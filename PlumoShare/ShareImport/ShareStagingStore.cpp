@@ -99,8 +99,8 @@ std::error_code ShareStagingStore::publish(const SharePayload& payload, const st
   if (ShareInbox::pendingIds(inbox.get()).size() >= ShareInbox::pendingLimit) {
     throw std::system_error(ShareImportFailure::queueFull);
   }
-  writeFileAtomicallyAt(share_.get(), ShareInbox::manifestName, payload.manifest());
-  syncStagedShare(payload);
+  const FileDescriptor manifest = replaceFileAt(share_.get(), ShareInbox::manifestName, payload.manifest());
+  syncStagedShare(payload, manifest.get());
   commit(inbox.get(), stop);
   try {
     syncDescriptor(inbox.get());
@@ -110,11 +110,15 @@ std::error_code ShareStagingStore::publish(const SharePayload& payload, const st
   return {};
 }
 
-// The staged files (written without a sync) and the folder's entries must be
-// on the disk before the folder appears in the inbox; the manifest synced itself.
-void ShareStagingStore::syncStagedShare(const SharePayload& payload) const {
-  for (const auto& name : payload.files) syncEntryAt(share_.get(), name);
-  syncDescriptor(share_.get());
+// The staged files and the manifest (written without a sync) and the folder's
+// entries must be on the disk before the folder appears in the inbox. None
+// depends on another, so they are synced together.
+void ShareStagingStore::syncStagedShare(const SharePayload& payload, int manifest) const {
+  std::vector<FileDescriptor> files;
+  for (const auto& name : payload.files) files.push_back(openEntryToSyncAt(share_.get(), name));
+  std::vector<int> descriptors{manifest, share_.get()};
+  for (const auto& file : files) descriptors.push_back(file.get());
+  syncTogether(descriptors);
 }
 
 // The share is published or discarded, whichever comes first: a stop requested

@@ -50,7 +50,7 @@ class ShareStagingStore {
 
  private:
   void sweepOrphans() const;
-  void syncStagedShare(const SharePayload& payload) const;
+  void syncStagedShare(const SharePayload& payload, int manifest) const;
   void commit(int inbox, const std::stop_token& stop);
   void moveIntoInbox(int inbox) const;
 

@@ -124,7 +124,7 @@ TEST_F(PlumoInboxProgramTest, ListsTheSharesOfThePublisherOldestFirst) {
   EXPECT_NEAR(millisecondsOf(firstFields[1]), manifestOf(first)["createdAt"].get<double>(), 1.0);
   EXPECT_EQ(firstFields[2], "1");
   EXPECT_EQ(firstFields[3], "1");
-  EXPECT_EQ(firstFields[4], "first line of the message");
+  EXPECT_EQ(firstFields[4], "first line\\u0009of the message");
   EXPECT_EQ(fields(listed[1])[0], second);
   EXPECT_EQ(fields(listed[1])[4], "only text");
 }
@@ -190,7 +190,7 @@ TEST_F(PlumoInboxProgramTest, OpenAnswersOnlyTheHandOffUrlOfAPendingShare) {
   for (const std::string& other : std::vector<std::string>{
            "other://bot-share?id=" + id, PLUMO_SCHEME "://share?id=" + id, PLUMO_SCHEME "://bot-share?id=",
         PLUMO_SCHEME "://bot-share?id=../../x", PLUMO_SCHEME "://bot-share?id=00000000-0000-4000-8000-000000000000",
-        url + "&more", "not a url"}) {
+        url + "&more", "x" + url, "not a url"}) {
     const auto refused = plumoInbox({"open", other});
     EXPECT_EQ(refused.exitStatus, 1) << other;
     EXPECT_EQ(refused.standardOutput, "") << other;
@@ -225,12 +225,23 @@ TEST_F(PlumoInboxProgramTest, UsageVersionAndAMissingInbox) {
   EXPECT_THAT(help.standardOutput, HasSubstr("take ID DEST"));
   EXPECT_EQ(empty.exitStatus, 0) << empty.standardError;
   EXPECT_EQ(empty.standardOutput, "");
-  for (const auto& wrong : std::vector<std::vector<std::string>>{
-           {}, {"lists"}, {"show"}, {"take", "id"}, {"open", "a", "b"}, {"list", "--yaml"}, {"--bundle"}}) {
+  for (const auto& wrong : std::vector<std::vector<std::string>>{{},
+                                                                 {"lists"},
+                                                                 {"show"},
+                                                                 {"take", "id"},
+                                                                 {"open", "a", "b"},
+                                                                 {"list", "--yaml"},
+                                                                 {"--bundle"},
+                                                                 {"li\nst"},
+                                                                 {"--js\non"}}) {
     const auto result = plumoInbox(wrong);
     EXPECT_EQ(result.exitStatus, 2) << ::testing::PrintToString(wrong);
-    EXPECT_THAT(result.standardError, HasSubstr("--help"));
+    // The reason on one line, whatever the argument holds, then the pointer to the help.
+    EXPECT_THAT(result.standardError, MatchesRegex("plumo-inbox: [^\n]*\nTry 'plumo-inbox --help'.\n"));
   }
+  const auto failed = plumoInbox({"remove", "a\nb"});
+  EXPECT_EQ(failed.exitStatus, 1);
+  EXPECT_EQ(failed.standardError, "plumo-inbox: a\\u000ab: not a share id\n");
 }
 
 // Shares that another process wrote wrongly: each is reported with its reason
@@ -324,6 +335,42 @@ TEST_F(TamperedShareTest, ManifestsThatAreNoJsonObjectAreReported) {
     tamperedCopy(id, [](Json&) {});
     writeFile(inbox / id / "payload.json", manifest);
     expectRefusedAndHarmless(id, "manifest '" + manifest + "'");
+  }
+}
+
+// Names and messages are anybody's: shown, they are escaped (a line break, a terminal's escape
+// sequence or a bidirectional override would forge what the reader sees); as JSON they stay exact.
+TEST_F(TamperedShareTest, WhatAShareHoldsIsShownEscapedAndListedExactlyAsJson) {
+  const std::string id = "00000000-0000-4000-8000-000000000201";
+  const std::string name = "evil\nname\u202etxt.exe";
+  const std::string message = "\u009b31m red \u202etxt.exe \x1b]0;title\x07";
+  const fs::path folder = tamperedCopy(id, [&](Json& manifest) {
+    manifest["files"] = {name};
+    manifest["message"] = message;
+  });
+  fs::rename(folder / "1-notes.txt", folder / name);
+
+  const auto listed = plumoInbox({"list"});
+  const auto listedAsJson = plumoInbox({"list", "--json"});
+  const auto shown = plumoInbox({"show", id});
+
+  for (const auto& line : lines(listed.standardOutput)) {
+    if (!line.starts_with(id)) continue;
+    EXPECT_EQ(fields(line)[4], "\\u009b31m red \\u202etxt.exe \\u001b]0;title\\u0007");
+  }
+  for (const auto& line : lines(listedAsJson.standardOutput)) {
+    const Json entry = Json::parse(line);
+    if (entry["id"] != id) continue;
+    EXPECT_EQ(entry["message"], message);
+    EXPECT_EQ(entry["files"], Json({name}));
+  }
+  EXPECT_EQ(shown.exitStatus, 0) << shown.standardError;
+  const std::string shownPath = (folder / "evil\\u000aname\\u202etxt.exe").string() + "\n";
+  ASSERT_TRUE(shown.standardOutput.ends_with("\n" + shownPath)) << shown.standardOutput;
+  EXPECT_EQ(Json::parse(shown.standardOutput.substr(0, shown.standardOutput.size() - shownPath.size())),
+            manifestOf(id));
+  for (const std::string raw : {"\u202e", "\u009b", "\x1b"}) {
+    EXPECT_THAT(listed.standardOutput + shown.standardOutput, ::testing::Not(HasSubstr(raw)));
   }
 }
 

@@ -2,12 +2,15 @@
 // starts once the card is on the screen. Run under xvfb-run (CTest label "gui").
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "Files.h"
 #include "GtkViewRealization.h"
 #include "LoadedLibraries.h"
 #include "RunningProgram.h"
@@ -34,26 +37,93 @@ bool appearsWithin(const fs::path& folder, std::chrono::seconds limit) {
   return false;
 }
 
+// Whether `holds` becomes true within `limit`.
+bool holdsWithin(const std::function<bool()>& holds, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+std::map<std::string, std::string> environmentIn(const fs::path& home) {
+  return {{"XDG_DATA_HOME", (home / "data").string()},
+          {"XDG_CONFIG_HOME", (home / "config").string()},
+          {"LANGUAGE", "en"},
+          {"LANG", "C.UTF-8"}};
+}
+
+// Once the card shows how the share ended, it stays until it is dismissed.
+void expectOpenUntilDismissed(testing::RunningProgram& program, const std::string& line, int exitStatus) {
+  ASSERT_TRUE(holdsWithin([&] { return program.standardErrorSoFar().find(line) != std::string::npos; },
+                          std::chrono::seconds(20)))
+      << program.standardErrorSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(program.ended()) << line;
+  program.signal(SIGTERM);
+  const auto result = program.wait();
+  EXPECT_EQ(result.exitStatus, exitStatus) << result.standardError;
+}
+
 TEST(CardProgramTest, TheCardIsLoadedAndShownOnlyWithADisplay) {
   ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run under xvfb-run";
   testing::TemporaryDirectory home;
   const testing::LoadedLibraries loaded(home / "loader");
   auto environment = loaded.environment();
-  environment.merge(std::map<std::string, std::string>{{"XDG_DATA_HOME", (home / "data").string()},
-                                                       {"XDG_CONFIG_HOME", (home / "config").string()},
-                                                       {"LANGUAGE", "en"},
-                                                       {"LANG", "C.UTF-8"}});
+  environment.merge(environmentIn(home.path()));
   testing::RunningProgram program({PLUMO_SHARE_PROGRAM, "--text", "a note"}, environment);
 
   // No host opens the share: the card stays with its notice until it is dismissed.
   const fs::path inbox = home / "data" / "group-containers" / PLUMO_APP_GROUP / "PlumoShare" / "inbox";
   ASSERT_TRUE(appearsWithin(inbox, std::chrono::seconds(20)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  program.signal(SIGTERM);
-  const auto result = program.wait();
-  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  expectOpenUntilDismissed(program, "import failed stage=wake category=launchFailed", 3);
   EXPECT_THAT(loaded.names(), Contains("plumo-card.so"));
   EXPECT_THAT(loaded.names(), Contains("libgtk-4.so.1"));
+}
+
+TEST(CardProgramTest, AFailureStaysOnTheCardUntilItIsDismissed) {
+  testing::TemporaryDirectory home;
+  fs::create_directories(home / "bundle");
+  writeFile(home / "bundle" / "Info.plist", "<plist version=\"1.0\"><dict/></plist>");  // no group
+  testing::RunningProgram program({PLUMO_SHARE_PROGRAM, "--bundle", (home / "bundle").string(), "--text", "a note"},
+                                  environmentIn(home.path()));
+  expectOpenUntilDismissed(program, "import failed stage=container category=unavailable", 1);
+}
+
+// The loader maps a module on the word of its program headers: a module cut
+// short would fault, a FIFO in its place would block. It is refused unloaded,
+// and the share runs headless.
+TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
+  testing::TemporaryDirectory home;
+  const fs::path built = fs::path(PLUMO_SHARE_PROGRAM).parent_path().parent_path();
+  const fs::path program = home / "prefix" / "bin" / "plumo-share";
+  const fs::path module = home / "prefix" / "lib" / "plumo-share" / "plumo-card.so";
+  fs::create_directories(program.parent_path());
+  fs::create_directories(module.parent_path());
+  fs::copy_file(PLUMO_SHARE_PROGRAM, program);
+  const std::string whole = readFile(built / "lib" / "plumo-share" / "plumo-card.so");
+  const std::vector<std::pair<std::string, std::function<void()>>> damages = {
+      {"cut to 1,000 bytes", [&] { writeFile(module, whole.substr(0, 1000)); }},
+      {"cut to 4,096 bytes", [&] { writeFile(module, whole.substr(0, 4096)); }},
+      {"a FIFO", [&] {
+         fs::remove(module);
+         ASSERT_EQ(::mkfifo(module.c_str(), 0600), 0);
+       }},
+  };
+  for (const auto& [damage, apply] : damages) {
+    apply();
+    testing::RunningProgram share({program.string(), "--bundle", PLUMO_BUNDLE_DIR, "--text", "a note"},
+                                  environmentIn(home.path()));
+    if (!holdsWithin([&] { return share.ended(); }, std::chrono::seconds(20))) {
+      ADD_FAILURE() << damage << ": the share hangs";
+      continue;
+    }
+    const auto result = share.wait();
+    EXPECT_EQ(result.exitStatus, 3) << damage << ": " << result.standardError;
+    EXPECT_THAT(result.standardError, HasSubstr("diagnostics: card module not loaded: " + module.string() + ": "))
+        << damage;
+  }
 }
 
 }  // namespace

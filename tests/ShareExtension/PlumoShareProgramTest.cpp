@@ -68,12 +68,13 @@ class PlumoShareProgramTest : public ::testing::Test {
   fs::path received = home / "received-url";
   fs::path root = dataHome / "group-containers" / PLUMO_APP_GROUP / "PlumoShare";
   fs::path temporaryFiles = home / "tmp";
+  std::string language = "en";
 
   void SetUp() override { fs::create_directories(temporaryFiles); }
 
   std::map<std::string, std::string> environment() const {
     return {{"XDG_DATA_HOME", dataHome.string()}, {"XDG_CONFIG_HOME", configHome.string()},
-            {"XDG_DATA_DIRS", "/usr/share"},      {"LANGUAGE", "en"},
+            {"XDG_DATA_DIRS", "/usr/share"},      {"LANGUAGE", language},
             {"LANG", "C.UTF-8"},                  {"G_MESSAGES_DEBUG", ""},
             {"TMPDIR", temporaryFiles.string()},  {"DISPLAY", ""},
             {"WAYLAND_DISPLAY", ""}};
@@ -198,7 +199,7 @@ TEST_F(PlumoShareProgramTest, WithoutAHostTheShareStaysInTheInbox) {
     ++launchFailed;
   }
   EXPECT_EQ(launchFailed, 1u);
-  EXPECT_THAT(result.standardError, HasSubstr("Open Plumo to finish sharing."));
+  EXPECT_THAT(result.standardError, HasSubstr("plumo-share: Saved. Open Plumo to finish.\n"));
 }
 
 TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
@@ -211,14 +212,18 @@ TEST_F(PlumoShareProgramTest, AFailedImportShowsItsTextAndEndsWithStatusOne) {
 }
 
 TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
+  const std::string present = (home / "present.txt").string();
+  writeFile(present, "present");
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{(home / "missing.txt").string()}, {"https://exa mple.com"}, {"ftp://example.com/x"},
-        {"httpx://example.com"}, {"file://otherhost/etc/passwd"}, {"--unknown"}, {"-", "-"},
-        {"--type", "no/such-type-at-all", "-"}, {"--text"}, {"--clipboard"}}) {
+        {"httpx://example.com"}, {"file://otherhost/etc/passwd"}, {"--unknown"}, {"-", "-"}, {"-", present, "-"},
+        {"--type", "no/such-type-at-all", "-"}, {"--text"}, {"--unknown\nsecond line"},
+        {(home / "missing\n\x1b[2J").string()}, {"--clipboard"}}) {
     const auto result = share(arguments);
     EXPECT_EQ(result.exitStatus, 2) << arguments.front();
-    // One line, which points to the help.
+    // One line, which points to the help, and shows what the argument holds escaped.
     EXPECT_THAT(result.standardError, ::testing::MatchesRegex("plumo-share: [^\n]*--help[^\n]*\n"));
+    EXPECT_THAT(result.standardError, ::testing::Not(HasSubstr("\x1b")));
     EXPECT_EQ(result.standardOutput, "");
   }
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
@@ -517,16 +522,27 @@ TEST_F(PlumoShareProgramTest, ClosedStandardStreamsReadAsDevNull) {
   EXPECT_THAT(receivedUrl(), HasSubstr("://bot-share?id="));
 }
 
-// A signal that comes at main's first system call (strace delivers it as the program enters its first
-// fcntl) is a dismiss; so is one the caller left waiting, blocked, when it started us.
+// A signal that comes while the libraries are initialised (a preloaded library raises it), or at
+// main's first system call (strace delivers it as the program enters its first fcntl) is a dismiss;
+// so is one the caller left waiting, blocked, when it started us.
 TEST_F(PlumoShareProgramTest, ASignalFromTheFirstInstructionIsADismiss) {
   installHost();
   const auto expectDismissed = [this](const testing::ProgramResult& result) {
+    EXPECT_EQ(result.endingSignal, 0);
     EXPECT_EQ(result.exitStatus, 130) << result.standardError;
     EXPECT_EQ(result.standardOutput, "");
     EXPECT_TRUE(!fs::exists(root / "staging") || fs::is_empty(root / "staging"));
     EXPECT_TRUE(inboxShares().empty());
   };
+  for (const int number : {SIGINT, SIGTERM}) {
+    auto environment = this->environment();
+    environment["LD_PRELOAD"] = PLUMO_SIGNAL_AT_LOAD;
+    environment["PLUMO_SIGNAL_AT_LOAD"] = std::to_string(number);
+    // Under AddressSanitizer, whose runtime then no longer comes first.
+    const char* options = std::getenv("ASAN_OPTIONS");
+    environment["ASAN_OPTIONS"] = std::string(options != nullptr ? options : "") + ":verify_asan_link_order=0";
+    expectDismissed(runProgram(command({"-"}), environment, "a text"));
+  }
   for (const std::string name : {"SIGINT", "SIGTERM"}) {
     expectDismissed(traced("fcntl:signal=" + name + ":when=1", {"-"}, "a text"));
   }
@@ -550,6 +566,10 @@ TEST_F(PlumoShareProgramTest, AFailureLineAddsTheSystemsReason) {
   EXPECT_THAT(fullDisk.standardError, HasSubstr("category=readFailed domain=NSPOSIXErrorDomain code=28"));
   EXPECT_THAT(fullDisk.standardError,
               HasSubstr("plumo-share: Retry: couldn’t read or save. (No space left on device)\n"));
+  language = "de";
+  EXPECT_THAT(traced("fsync:error=ENOSPC", {(home / "notes.txt").string()}).standardError,
+              HasSubstr("plumo-share: Lesen/Sichern fehlgeschlagen. ("));
+  language = "en";
 
   fs::create_directories(root / "inbox");
   fs::remove(root / "inbox" / ".publish-lock");

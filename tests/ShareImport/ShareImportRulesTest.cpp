@@ -111,8 +111,9 @@ TEST(ShareImportRulesTest, LongNamesAreCutAtCharacterBoundariesAndKeepTheirExten
 TEST(ShareImportRulesTest, HostileNamesBecomeOneSafeComponent) {
   EXPECT_EQ(Rules::filename("../../etc/passwd", "x", 0), "1-passwd");
   EXPECT_EQ(Rules::filename("a\\..\\..\\b", "x", 0), "1-a_.._.._b");
-  EXPECT_EQ(Rules::filename("line\nbreak\ttab\x01\x7f:colon", "x", 0),
-            "1-line_break_tab_\x7f:colon");
+  EXPECT_EQ(Rules::filename("line\nbreak\ttab\x01\x7f\u0085:colon", "x", 0), "1-line_break_tab___:colon");
+  EXPECT_EQ(Rules::filename("\u202etxt.exe", "x", 0), "1-_txt.exe") << "no name reads reversed";
+  EXPECT_EQ(Rules::filename("a\u2066b\u200fc\u061c", "x", 0), "1-a_b_c_");
   EXPECT_EQ(Rules::filename(std::string("nul\0byte", 8), "x", 0), "1-nul_byte");
   EXPECT_EQ(Rules::filename("bad\xffutf8", "x", 0), "1-bad\xef\xbf\xbdutf8") << "malformed bytes are replaced";
   EXPECT_EQ(Rules::filename("name", "x.a\nb", 0), "1-name.a_b") << "the borrowed extension is made safe too";

@@ -1,3 +1,5 @@
+#include <cstring>
+#include <elf.h>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,6 +22,25 @@ constexpr const char* unavailableText =
     "Share App Group unavailable; verify Developer ID signing and team entitlements.\n";
 const std::string hostId = PLUMO_HOST_BUNDLE_ID;
 const std::string team = "ABCDE12345";
+
+// Makes the header of the program's signature section claim `size` bytes, wherever they would lie.
+void claimSignatureSize(const fs::path& program, std::uint64_t size) {
+  std::string bytes = testing::readFile(program);
+  Elf64_Ehdr header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  const auto sectionAt = [&](std::size_t index) { return bytes.data() + header.e_shoff + index * sizeof(Elf64_Shdr); };
+  Elf64_Shdr names;
+  std::memcpy(&names, sectionAt(header.e_shstrndx), sizeof names);
+  for (std::size_t index = 0; index < header.e_shnum; ++index) {
+    Elf64_Shdr section;
+    std::memcpy(&section, sectionAt(index), sizeof section);
+    if (std::strcmp(bytes.data() + names.sh_offset + section.sh_name, ".plumo_codesign") != 0) continue;
+    section.sh_size = size;
+    std::memcpy(sectionAt(index), &section, sizeof section);
+    return writeFile(program, bytes);
+  }
+  FAIL() << "no signature section in " << program;
+}
 
 std::string entitlements(const std::vector<std::string>& groups) {
   std::string xml = "<plist version=\"1.0\"><dict><key>com.apple.security.application-groups</key><array>";
@@ -101,6 +122,7 @@ TEST_F(BridgeProgramTest, AnyOtherCommandLineIsRefused) {
   sign(team, entitlements({team + "." + hostId}));
   expectUnavailable({});
   expectUnavailable({"container"});
+  expectUnavailable({"--version"});  // no options: the version is plumo-share's
   expectUnavailable({"container", hostId, "extra"});
   expectUnavailable({"Container", hostId});
   expectUnavailable({"container", hostId + ".share"});
@@ -170,6 +192,11 @@ TEST_F(BridgeProgramTest, ASignatureThatIsTooDeepOrTooLargeIsRefused) {
   expectUnavailable({"container", hostId});
   embed("<plist version=\"1.0\">" + repeated("<array>", 1'000'000));
   expectUnavailable({"container", hostId});
+
+  // A section header is bytes too: one that claims far more than the file holds is read as no signature.
+  sign(team, entitlements({team + "." + hostId}));
+  claimSignatureSize(program, std::uint64_t{1} << 62);
+  expectUnavailable({"container", hostId});
 }
 
 TEST_F(BridgeProgramTest, AContainerThatCannotBeCreatedIsRefused) {
@@ -182,12 +209,6 @@ TEST_F(BridgeProgramTest, AContainerThatCannotBeCreatedIsRefused) {
   fs::create_directories(containerOf(hostId).parent_path());
   writeFile(containerOf(hostId), "the container itself is a file");
   expectUnavailable({"container", hostId});
-}
-
-TEST_F(BridgeProgramTest, PrintsItsVersion) {
-  const auto result = probe({"--version"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.standardOutput, "plumo-share-bridge " PLUMO_VERSION "\n");
 }
 
 // A path that never reached the caller is no success: the fixed line, status 1, and no SIGPIPE.

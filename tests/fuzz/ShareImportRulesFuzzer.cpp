@@ -21,7 +21,8 @@ void checkName(const std::string& name, std::int64_t index) {
   require(!rest.empty() && rest != "." && rest != "..");
   require(rest.size() <= plumo::ShareImportRules::nameByteLimit + 1 + 4 * plumo::ShareImportRules::extensionCharacterLimit);
   require(plumo::Utf8::isValid(rest));
-  for (const unsigned char byte : rest) require(byte >= 32 && byte != '/' && byte != '\\');
+  require(plumo::Utf8::escaped(rest) == rest);  // no control or bidirectional formatting: shows as it is
+  require(rest.find_first_of("/\\") == std::string::npos);
 }
 
 }  // namespace
