@@ -58,7 +58,8 @@ const char* offeredType(GdkClipboard* clipboard) {
   bool told = !offersNothing(clipboard);
   if (!told) {
     const Deadline deadline(offerPatienceMs, [&told] { told = true; });
-    const gulong changed = g_signal_connect_swapped(clipboard, "changed", G_CALLBACK(+[](bool* flag) { *flag = true; }), &told);
+    const gulong changed =
+        g_signal_connect_swapped(clipboard, "changed", G_CALLBACK(+[](bool* flag) { *flag = true; }), &told);
     runUntil(told);
     g_signal_handler_disconnect(clipboard, changed);
   }

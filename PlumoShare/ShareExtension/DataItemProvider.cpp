@@ -102,7 +102,8 @@ void DataItemProvider::loadFileRepresentation(const std::string&, FileCompletion
     const Input& read = readOnce(*input);
     if (read.error) return completion(std::nullopt, read.error);
     const auto declared = UTType::withIdentifier(type);
-    const std::string name = stem + "." + (declared ? declared->preferredFilenameExtension() : std::nullopt).value_or("bin");
+    const std::string name =
+        stem + "." + (declared ? declared->preferredFilenameExtension() : std::nullopt).value_or("bin");
     std::optional<std::filesystem::path> folder;
     try {
       folder = folders->create(name, std::string_view(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size()));
