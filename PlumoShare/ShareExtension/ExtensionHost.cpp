@@ -48,7 +48,10 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
     reportOnTerminal(*controller);
     MainThread::post([controller] { controller->viewDidAppear(); });
   }
-  return runUntilTheRequestEnds(*controller);
+  const int status = runUntilTheRequestEnds(*controller);
+  // The card showed the failure; whoever started the share (a file manager's plugin) learns it here.
+  if (card && status == importFailed) printStatus(*controller, controller->status->stringValue());
+  return status;
 }
 
 int ExtensionHost::refuse(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
@@ -82,12 +85,14 @@ void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& control
   card.show(Localization::text("title"), controller->view(), controller->confirm, std::move(appeared));
 }
 
-// A failure's line adds the system's reason, where there is one.
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
-  controller.status->setObserver([&controller](const std::string& text) {
-    const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
-    std::fprintf(stderr, "plumo-share: %s%s\n", text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
-  });
+  controller.status->setObserver([&controller](const std::string& text) { printStatus(controller, text); });
+}
+
+// A failure's line adds the system's reason, where there is one.
+void ExtensionHost::printStatus(const ShareViewController& controller, const std::string& text) {
+  const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
+  std::fprintf(stderr, "plumo-share: %s%s\n", text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
 }
 
 void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {

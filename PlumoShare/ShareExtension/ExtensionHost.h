@@ -14,7 +14,8 @@ namespace plumo {
 // Runs one share request in this process: hands the controller its input
 // items, shows its card, runs the main loop until the request ends, and tells
 // how it ended. Without a window the status text goes to standard error, and
-// a failure ends the request as if the user had dismissed the card.
+// a failure ends the request as if the user had dismissed the card; with one, a
+// failure's status text goes there once the card is dismissed.
 class ExtensionHost : public ExtensionContext {
  public:
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
@@ -40,6 +41,7 @@ class ExtensionHost : public ExtensionContext {
   void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
                 std::function<void()> appeared);
   void reportOnTerminal(ShareViewController& controller);
+  static void printStatus(const ShareViewController& controller, const std::string& text);
   void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
   int runUntilTheRequestEnds(ShareViewController& controller);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "Eventually.h"
 #include "Files.h"
 #include "LockHolder.h"
 #include "RunningProgram.h"
@@ -26,6 +27,7 @@ using Json = nlohmann::json;
 namespace plumo {
 namespace {
 
+using testing::eventually;
 using testing::LockHolder;
 using testing::readFile;
 using testing::RunningProgram;
@@ -46,16 +48,6 @@ std::vector<std::string> fields(const std::string& line) {
   }
   result.push_back(line.substr(start));
   return result;
-}
-
-// Waits, with a generous bound, for something another process does.
-bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 // plumo-inbox and the real publisher, plumo-share, in a home of their own.

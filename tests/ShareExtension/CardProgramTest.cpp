@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Eventually.h"
 #include "Files.h"
 #include "GtkViewRealization.h"
 #include "LoadedLibraries.h"
@@ -18,11 +19,14 @@
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace plumo {
 namespace {
 
+using testing::eventually;
 using testing::readFile;
 using testing::runProgram;
 using testing::writeFile;
@@ -37,16 +41,6 @@ bool appearsWithin(const fs::path& folder, std::chrono::seconds limit) {
   return false;
 }
 
-// Whether `holds` becomes true within `limit`.
-bool holdsWithin(const std::function<bool()>& holds, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!holds()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 std::map<std::string, std::string> environmentIn(const fs::path& home) {
   return {{"XDG_DATA_HOME", (home / "data").string()},
           {"XDG_CONFIG_HOME", (home / "config").string()},
@@ -54,16 +48,20 @@ std::map<std::string, std::string> environmentIn(const fs::path& home) {
           {"LANG", "C.UTF-8"}};
 }
 
-// Once the card shows how the share ended, it stays until it is dismissed.
-void expectOpenUntilDismissed(testing::RunningProgram& program, const std::string& line, int exitStatus) {
-  ASSERT_TRUE(holdsWithin([&] { return program.standardErrorSoFar().find(line) != std::string::npos; },
+// Once the card shows how the share ended, it stays until it is dismissed; what
+// the program wrote by then is only the log line.
+testing::ProgramResult expectOpenUntilDismissed(testing::RunningProgram& program, const std::string& line,
+                                                int exitStatus) {
+  EXPECT_TRUE(eventually([&] { return program.standardErrorSoFar().find(line) != std::string::npos; },
                           std::chrono::seconds(20)))
       << program.standardErrorSoFar();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(program.ended()) << line;
+  EXPECT_THAT(program.standardErrorSoFar(), Not(HasSubstr("plumo-share: ")));
   program.signal(SIGTERM);
-  const auto result = program.wait();
+  auto result = program.wait();
   EXPECT_EQ(result.exitStatus, exitStatus) << result.standardError;
+  return result;
 }
 
 TEST(CardProgramTest, TheCardIsLoadedAndShownOnlyWithADisplay) {
@@ -88,7 +86,9 @@ TEST(CardProgramTest, AFailureStaysOnTheCardUntilItIsDismissed) {
   writeFile(home / "bundle" / "Info.plist", "<plist version=\"1.0\"><dict/></plist>");  // no group
   testing::RunningProgram program({PLUMO_SHARE_PROGRAM, "--bundle", (home / "bundle").string(), "--text", "a note"},
                                   environmentIn(home.path()));
-  expectOpenUntilDismissed(program, "import failed stage=container category=unavailable", 1);
+  const auto result = expectOpenUntilDismissed(program, "import failed stage=container category=unavailable", 1);
+  // Whoever started the share (the KDE plugin) learns the status the card showed.
+  EXPECT_THAT(result.standardError, EndsWith("\nplumo-share: Reinstall Plumo, then retry.\n"));
 }
 
 // The loader maps a module on the word of its program headers: a module cut
@@ -115,7 +115,7 @@ TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
     apply();
     testing::RunningProgram share({program.string(), "--bundle", PLUMO_BUNDLE_DIR, "--text", "a note"},
                                   environmentIn(home.path()));
-    if (!holdsWithin([&] { return share.ended(); }, std::chrono::seconds(20))) {
+    if (!eventually([&] { return share.ended(); }, std::chrono::seconds(20))) {
       ADD_FAILURE() << damage << ": the share hangs";
       continue;
     }

@@ -1,0 +1,97 @@
+#include "ShareToPlumoJob.h"
+
+#include <dlfcn.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTimer>
+#include <QUrl>
+#include <optional>
+
+namespace plumo {
+
+namespace {
+
+// The exit statuses of plumo-share that are not failures of their own.
+enum ExitStatus { handedOff = 0, notOpened = 3, dismissed = 130 };
+
+// plumo-share of the prefix this plugin is installed under (the build tree mirrors that layout).
+QString program() {
+  static const char insideThisPlugin = 0;
+  Dl_info plugin{};
+  if (::dladdr(&insideThisPlugin, &plugin) == 0 || plugin.dli_fname == nullptr) return {};
+  const QDir pluginFolder = QFileInfo(QString::fromLocal8Bit(plugin.dli_fname)).absoluteDir();
+  return QDir::cleanPath(pluginFolder.absoluteFilePath(QStringLiteral(PLUMO_SHARE_PROGRAM_FROM_PLUGIN)));
+}
+
+// A local file goes by its (absolute) path, anything else by its full text: plumo-share
+// judges the scheme. Nothing without a scheme is a URL: it must not reach plumo-share as
+// a relative path, an option or "-".
+std::optional<QString> item(const QUrl& url) {
+  if (url.isLocalFile()) return url.toLocalFile();
+  if (url.isRelative()) return std::nullopt;
+  return url.toString(QUrl::FullyEncoded);
+}
+
+// The last status line plumo-share wrote: the one the card would show, in the user's language.
+QString statusText(const QByteArray& standardError) {
+  static const QString prefix = QStringLiteral("plumo-share: ");
+  const QStringList lines = QString::fromUtf8(standardError).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+    if (line->startsWith(prefix)) return line->mid(prefix.size());
+  }
+  return {};
+}
+
+}  // namespace
+
+ShareToPlumoJob::ShareToPlumoJob(QObject* parent) : Purpose::Job(parent) {
+  process_.setStandardInputFile(QProcess::nullDevice());
+  process_.setStandardOutputFile(QProcess::nullDevice());
+  connect(&process_, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &ShareToPlumoJob::finish);
+  connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) {
+      fail(UserDefinedError, tr("Plumo is not installed properly: %1: %2").arg(process_.program(), process_.errorString()));
+    }
+  });
+}
+
+void ShareToPlumoJob::start() { QTimer::singleShot(0, this, &ShareToPlumoJob::share); }
+
+// Runs plumo-share with the shared items, never through a shell.
+void ShareToPlumoJob::share() {
+  QStringList arguments;
+  for (const auto& value : data().value(QStringLiteral("urls")).toArray()) {
+    const auto given = item(QUrl(value.toString()));
+    if (!given) return fail(UserDefinedError, tr("'%1' is not a URL that can be shared.").arg(value.toString()));
+    arguments << *given;
+  }
+  process_.start(program(), arguments);
+}
+
+// Published is success, whether or not the host was woken. The job gives no `url`:
+// plumo-share has woken the host already, and Dolphin would open that URL again.
+void ShareToPlumoJob::finish(int exitCode, QProcess::ExitStatus exitStatus) {
+  const QString status = statusText(process_.readAllStandardError());
+  if (exitStatus != QProcess::NormalExit) return fail(UserDefinedError, tr("Plumo stopped unexpectedly."));
+  switch (exitCode) {
+    case handedOff:
+    case notOpened:
+      setOutput({});
+      return emitResult();
+    case dismissed:  // a dismissal is the user's own cancellation: KDE applications show no error for it
+      return fail(KilledJobError, status);
+    default:
+      return fail(UserDefinedError, status);
+  }
+}
+
+void ShareToPlumoJob::fail(int code, const QString& text) {
+  setError(code);
+  setErrorText(text);
+  emitResult();
+}
+
+}  // namespace plumo
