@@ -39,16 +39,16 @@ int showCardOnce() {
   controller->loadView();
   controller->viewWillAppear();
   const plumo::GtkViewRealization realization(controller->view());
-  GtkWindow* window = realization.window("Share to Plumo", controller->confirm);
-  gtk_window_present(window);
-  g_signal_connect(gtk_widget_get_frame_clock(GTK_WIDGET(window)), "after-paint",
+  const auto window = realization.window("Share to Plumo", controller->confirm);
+  gtk_window_present(window.get());
+  g_signal_connect(gtk_widget_get_frame_clock(GTK_WIDGET(window.get())), "after-paint",
                    G_CALLBACK(+[](GdkFrameClock*, gpointer native) {
                      std::printf("%lld %s\n", monotonicNanoseconds(),
                                  G_OBJECT_TYPE_NAME(gtk_native_get_renderer(GTK_NATIVE(native))));
                      std::fflush(stdout);
                      std::_Exit(0);
                    }),
-                   window);
+                   window.get());
   while (true) g_main_context_iteration(nullptr, TRUE);
 }
 

@@ -4,16 +4,13 @@
 #include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
-#include <memory>
 
 #include "FileDescriptor.h"
+#include "GOwned.h"
 
 namespace plumo {
 
 namespace {
-
-template <class Object>
-using Owned = std::unique_ptr<Object, decltype(&g_object_unref)>;
 
 // In the application's process, before exec: the mask we held our signals with is not its own.
 void unblockAllSignals(gpointer) {
@@ -23,18 +20,17 @@ void unblockAllSignals(gpointer) {
 }
 
 // A context whose environment is exactly `environment`.
-GAppLaunchContext* launchContextWith(const std::vector<std::string>& environment) {
-  GAppLaunchContext* context = g_app_launch_context_new();
-  gchar** current = g_get_environ();
-  for (gchar** variable = current; *variable != nullptr; ++variable) {
+GOwned<GAppLaunchContext> launchContextWith(const std::vector<std::string>& environment) {
+  GOwned<GAppLaunchContext> context(g_app_launch_context_new());
+  const GOwned<gchar*> current(g_get_environ());
+  for (gchar** variable = current.get(); *variable != nullptr; ++variable) {
     const std::string entry(*variable);
-    g_app_launch_context_unsetenv(context, entry.substr(0, entry.find('=')).c_str());
+    g_app_launch_context_unsetenv(context.get(), entry.substr(0, entry.find('=')).c_str());
   }
-  g_strfreev(current);
   for (const auto& entry : environment) {
     const auto equals = entry.find('=');
     if (equals == std::string::npos) continue;
-    g_app_launch_context_setenv(context, entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str());
+    g_app_launch_context_setenv(context.get(), entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str());
   }
   return context;
 }
@@ -42,13 +38,13 @@ GAppLaunchContext* launchContextWith(const std::vector<std::string>& environment
 }  // namespace
 
 bool GioWorkspace::openUrl(const std::string& url) {
-  const std::unique_ptr<char, decltype(&g_free)> scheme(g_uri_parse_scheme(url.c_str()), &g_free);
+  const GOwned<gchar> scheme(g_uri_parse_scheme(url.c_str()));
   if (!scheme) return false;
-  const Owned<GAppInfo> handler(g_app_info_get_default_for_uri_scheme(scheme.get()), &g_object_unref);
+  const GOwned<GAppInfo> handler(g_app_info_get_default_for_uri_scheme(scheme.get()));
   if (!handler || !G_IS_DESKTOP_APP_INFO(handler.get())) return false;
   const FileDescriptor nothing(::open("/dev/null", O_RDWR | O_CLOEXEC));
   if (!nothing.isOpen()) return false;
-  const Owned<GAppLaunchContext> context(launchContextWith(environment_), &g_object_unref);
+  const GOwned<GAppLaunchContext> context = launchContextWith(environment_);
   GList uris{const_cast<char*>(url.c_str()), nullptr, nullptr};
   GError* error = nullptr;
   const bool opened = g_desktop_app_info_launch_uris_as_manager_with_fds(
@@ -59,11 +55,11 @@ bool GioWorkspace::openUrl(const std::string& url) {
 }
 
 std::optional<Image> GioWorkspace::applicationIcon(const std::string& bundleId) {
-  const Owned<GDesktopAppInfo> application(g_desktop_app_info_new((bundleId + ".desktop").c_str()), &g_object_unref);
+  const GOwned<GDesktopAppInfo> application(g_desktop_app_info_new((bundleId + ".desktop").c_str()));
   if (!application) return std::nullopt;
   GIcon* icon = g_app_info_get_icon(G_APP_INFO(application.get()));
   if (icon == nullptr) return Image{"", 30, 30};
-  const std::unique_ptr<gchar, decltype(&g_free)> serialized(g_icon_to_string(icon), &g_free);
+  const GOwned<gchar> serialized(g_icon_to_string(icon));
   return Image{serialized ? serialized.get() : "", 30, 30};
 }
 

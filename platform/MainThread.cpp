@@ -1,22 +1,21 @@
 #include "MainThread.h"
 
-#include <glib.h>
+#include "GOwned.h"
 
 namespace plumo {
 
 void MainThread::post(std::function<void()> work) {
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  const GOwned<GSource> source(g_idle_source_new());
+  g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
   g_source_set_callback(
-      source,
+      source.get(),
       [](gpointer data) -> gboolean {
         (*static_cast<std::function<void()>*>(data))();
         return G_SOURCE_REMOVE;
       },
       new std::function<void()>(std::move(work)),
       [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-  g_source_attach(source, nullptr);
-  g_source_unref(source);
+  g_source_attach(source.get(), nullptr);
 }
 
 }  // namespace plumo

@@ -2,8 +2,9 @@
 
 #include <gio/gio.h>
 #include <map>
-#include <memory>
 #include <vector>
+
+#include "GOwned.h"
 
 namespace plumo {
 
@@ -33,10 +34,9 @@ std::optional<Image> SymbolImage::named(const std::string& name, double pointSiz
   const auto found = iconNames.find(name);
   if (found == iconNames.end()) return std::nullopt;
   std::vector<const char*> names = found->second;
-  const std::unique_ptr<GIcon, decltype(&g_object_unref)> icon(
-      g_themed_icon_new_from_names(const_cast<char**>(names.data()), static_cast<int>(names.size())),
-      &g_object_unref);
-  const std::unique_ptr<gchar, decltype(&g_free)> serialized(g_icon_to_string(icon.get()), &g_free);
+  const GOwned<GIcon> icon(
+      g_themed_icon_new_from_names(const_cast<char**>(names.data()), static_cast<int>(names.size())));
+  const GOwned<gchar> serialized(g_icon_to_string(icon.get()));
   return Image{serialized.get(), pointSize, pointSize};
 }
 

@@ -1,8 +1,8 @@
 #include "Utf8.h"
 
 #include <cstdio>
-#include <glib.h>
-#include <memory>
+
+#include "GOwned.h"
 
 namespace plumo {
 
@@ -71,8 +71,8 @@ std::string hexEscape(char kind, char32_t value, int digits) {
   return escape;
 }
 
-std::unique_ptr<gchar, decltype(&g_free)> decomposed(std::string_view text) {
-  return {g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD), &g_free};
+GOwned<gchar> decomposed(std::string_view text) {
+  return GOwned<gchar>(g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD));
 }
 
 }  // namespace

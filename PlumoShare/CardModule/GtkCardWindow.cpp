@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "CardModule.h"
+#include "GOwned.h"
 
 plumo::CardWindow* plumo_card_window_open() {
   if (!plumo::GtkViewRealization::initialize()) return nullptr;
@@ -70,33 +71,27 @@ const char* offeredType(GdkClipboard* clipboard) {
 }
 
 struct PendingRead {
-  GCancellable* cancellable = g_cancellable_new();
+  const GOwned<GCancellable> cancellable{g_cancellable_new()};
   bool answered = false;
-  GInputStream* stream = nullptr;
+  GOwned<GInputStream> stream;
   gsize length = 0;
   int error = 0;
-
-  ~PendingRead() {
-    g_clear_object(&stream);
-    g_object_unref(cancellable);
-  }
 
   void awaitAnswer() {
     runUntil(answered);
     answered = false;
   }
 
-  void fail(GError* failure) {
-    error = g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_CANCELLED) ? ETIMEDOUT : EIO;
-    g_error_free(failure);
+  void fail(const GOwned<GError>& failure) {
+    error = g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED) ? ETIMEDOUT : EIO;
   }
 };
 
 void streamOpened(GObject* clipboard, GAsyncResult* result, gpointer data) {
   auto& pending = *static_cast<PendingRead*>(data);
   GError* failure = nullptr;
-  pending.stream = gdk_clipboard_read_finish(GDK_CLIPBOARD(clipboard), result, nullptr, &failure);
-  if (failure != nullptr) pending.fail(failure);
+  pending.stream.reset(gdk_clipboard_read_finish(GDK_CLIPBOARD(clipboard), result, nullptr, &failure));
+  if (failure != nullptr) pending.fail(GOwned<GError>(failure));
   pending.answered = true;
 }
 
@@ -104,7 +99,7 @@ void bytesRead(GObject* stream, GAsyncResult* result, gpointer data) {
   auto& pending = *static_cast<PendingRead*>(data);
   GError* failure = nullptr;
   if (!g_input_stream_read_all_finish(G_INPUT_STREAM(stream), result, &pending.length, &failure)) {
-    pending.fail(failure);
+    pending.fail(GOwned<GError>(failure));
   }
   pending.answered = true;
 }
@@ -113,14 +108,15 @@ void bytesRead(GObject* stream, GAsyncResult* result, gpointer data) {
 
 void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& view,
                          const std::shared_ptr<Button>& dismiss, std::function<void()> appeared) {
+  window_.reset();
   realization_ = std::make_unique<GtkViewRealization>(view);
-  GtkWindow* window = realization_->window(title, dismiss);
+  window_ = realization_->window(title, dismiss);
   using Appeared = std::function<void()>;
-  g_signal_connect_data(window, "map",
+  g_signal_connect_data(window_.get(), "map",
                         G_CALLBACK(+[](GtkWidget*, gpointer data) { (*static_cast<Appeared*>(data))(); }),
                         new Appeared(std::move(appeared)),
                         +[](gpointer data, GClosure*) { delete static_cast<Appeared*>(data); }, GConnectFlags(0));
-  gtk_window_present(window);
+  gtk_window_present(window_.get());
 }
 
 std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLimit) {
@@ -129,14 +125,14 @@ std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLi
   if (type == nullptr) return std::nullopt;
   ClipboardContents contents{type, {}};
   PendingRead pending;
-  const Deadline deadline(transferPatienceMs, [&pending] { g_cancellable_cancel(pending.cancellable); });
+  const Deadline deadline(transferPatienceMs, [&pending] { g_cancellable_cancel(pending.cancellable.get()); });
   const char* types[] = {type, nullptr};
-  gdk_clipboard_read_async(clipboard, types, G_PRIORITY_DEFAULT, pending.cancellable, streamOpened, &pending);
+  gdk_clipboard_read_async(clipboard, types, G_PRIORITY_DEFAULT, pending.cancellable.get(), streamOpened, &pending);
   pending.awaitAnswer();
   if (pending.stream != nullptr) {
     contents.bytes.resize(byteLimit);
-    g_input_stream_read_all_async(pending.stream, contents.bytes.data(), byteLimit, G_PRIORITY_DEFAULT,
-                                  pending.cancellable, bytesRead, &pending);
+    g_input_stream_read_all_async(pending.stream.get(), contents.bytes.data(), byteLimit, G_PRIORITY_DEFAULT,
+                                  pending.cancellable.get(), bytesRead, &pending);
     pending.awaitAnswer();
     contents.bytes.resize(pending.length);
   }

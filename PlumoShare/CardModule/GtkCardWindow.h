@@ -7,7 +7,8 @@
 
 namespace plumo {
 
-// The card's window with GTK 4: the view tree realized as widgets.
+// The card's window with GTK 4: the view tree realized as widgets. The window
+// goes before the widgets it shows.
 class GtkCardWindow : public CardWindow {
  public:
   void show(const std::string& title, const std::shared_ptr<View>& view, const std::shared_ptr<Button>& dismiss,
@@ -16,6 +17,7 @@ class GtkCardWindow : public CardWindow {
 
  private:
   std::unique_ptr<GtkViewRealization> realization_;
+  GOwned<GtkWindow> window_;
 };
 
 }  // namespace plumo

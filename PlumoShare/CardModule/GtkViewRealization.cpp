@@ -1,5 +1,8 @@
 #include "GtkViewRealization.h"
 
+#include <stdexcept>
+#include <typeinfo>
+
 #include "ImageView.h"
 #include "Label.h"
 #include "StackView.h"
@@ -70,16 +73,11 @@ GtkWidget* labelWidget(const std::shared_ptr<Label>& label) {
   }
   dimIfSecondary(widget, label->textColor);
   // The widget follows the text for as long as either lives.
-  GWeakRef* weak = g_new0(GWeakRef, 1);
-  g_weak_ref_init(weak, widget);
-  const std::shared_ptr<GWeakRef> shown(weak, [](GWeakRef* ref) {
-    g_weak_ref_clear(ref);
-    g_free(ref);
-  });
+  const std::shared_ptr<GWeakRef> shown(g_new0(GWeakRef, 1), GRelease<GWeakRef>());
+  g_weak_ref_init(shown.get(), widget);
   label->setObserver([shown, mayBeCut](const std::string& text) {
-    if (GObject* alive = static_cast<GObject*>(g_weak_ref_get(shown.get()))) {
-      showText(GTK_WIDGET(alive), text, mayBeCut);
-      g_object_unref(alive);
+    if (const GOwned<GtkWidget> alive(static_cast<GtkWidget*>(g_weak_ref_get(shown.get()))); alive) {
+      showText(alive.get(), text, mayBeCut);
     }
   });
   return widget;
@@ -102,9 +100,8 @@ GtkWidget* buttonWidget(const std::shared_ptr<Button>& button) {
 GtkWidget* imageWidget(const ImageView& view) {
   GtkWidget* widget = gtk_image_new();
   if (view.image && !view.image->icon.empty()) {
-    if (GIcon* icon = g_icon_new_for_string(view.image->icon.c_str(), nullptr)) {
-      gtk_image_set_from_gicon(GTK_IMAGE(widget), icon);
-      g_object_unref(icon);
+    if (const GOwned<GIcon> icon(g_icon_new_for_string(view.image->icon.c_str(), nullptr)); icon) {
+      gtk_image_set_from_gicon(GTK_IMAGE(widget), icon.get());
     }
   }
   dimIfSecondary(widget, view.contentTintColor);
@@ -130,20 +127,25 @@ bool GtkViewRealization::initialize() {
   return gtk_init_check();
 }
 
-GtkViewRealization::GtkViewRealization(const std::shared_ptr<View>& root) : root_(realize(root)) {}
+GtkViewRealization::GtkViewRealization(const std::shared_ptr<View>& root)
+    : root_(GTK_WIDGET(g_object_ref_sink(realize(root)))) {}
 
+// By the view's exact kind: a kind this does not know would otherwise show as an empty box.
 GtkWidget* GtkViewRealization::realize(const std::shared_ptr<View>& view) {
+  const std::type_info& kind = typeid(*view);
   GtkWidget* widget = nullptr;
-  if (const auto label = std::dynamic_pointer_cast<Label>(view)) {
-    widget = labelWidget(label);
-  } else if (const auto button = std::dynamic_pointer_cast<Button>(view)) {
-    widget = buttonWidget(button);
-  } else if (const auto image = std::dynamic_pointer_cast<ImageView>(view)) {
-    widget = imageWidget(*image);
-  } else if (std::dynamic_pointer_cast<StackView>(view)) {
+  if (kind == typeid(Label)) {
+    widget = labelWidget(std::static_pointer_cast<Label>(view));
+  } else if (kind == typeid(Button)) {
+    widget = buttonWidget(std::static_pointer_cast<Button>(view));
+  } else if (kind == typeid(ImageView)) {
+    widget = imageWidget(static_cast<const ImageView&>(*view));
+  } else if (kind == typeid(StackView)) {
     widget = realizeStack(view);
-  } else {
+  } else if (kind == typeid(View)) {
     widget = realizeConstrained(view);
+  } else {
+    throw std::invalid_argument(std::string("no widget for a view of type ") + kind.name());
   }
   if (!view->accessibilityLabel.empty()) {
     gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL,
@@ -233,12 +235,13 @@ void GtkViewRealization::addConstraints(const View& root, GtkWidget* widget) con
   }
 }
 
-GtkWindow* GtkViewRealization::window(const std::string& title, const std::shared_ptr<Button>& dismiss) const {
-  GtkWindow* window = GTK_WINDOW(gtk_window_new());
+GOwned<GtkWindow> GtkViewRealization::window(const std::string& title, const std::shared_ptr<Button>& dismiss) const {
+  GOwned<GtkWindow> owned(GTK_WINDOW(gtk_window_new()));
+  GtkWindow* window = owned.get();
   gtk_window_set_title(window, title.c_str());
   gtk_window_set_decorated(window, FALSE);
   gtk_window_set_resizable(window, FALSE);
-  gtk_window_set_child(window, root_);
+  gtk_window_set_child(window, root_.get());
 
   auto* button = new SharedButton(dismiss);
   g_object_set_data_full(G_OBJECT(window), "plumo-dismiss", button, releaseButton);
@@ -258,7 +261,7 @@ GtkWindow* GtkViewRealization::window(const std::string& title, const std::share
                      return TRUE;
                    }),
                    button);
-  return window;
+  return owned;
 }
 
 }  // namespace plumo

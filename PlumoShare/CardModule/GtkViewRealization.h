@@ -6,13 +6,19 @@
 #include <string>
 
 #include "Button.h"
+#include "GOwned.h"
 #include "View.h"
 
 namespace plumo {
 
+// A window is owned by GTK's list of windows: its owner destroys it.
+template <>
+struct GRelease<GtkWindow> : GReleaseWith<gtk_window_destroy> {};
+
 // Shows a tree of view objects with GTK 4: stack views become boxes, labels,
 // buttons and image views their widgets, and a plain view with constraints a
 // widget laid out by a GtkConstraintLayout. Labels keep following their text.
+// The realization holds the root widget, and with it every widget it names.
 class GtkViewRealization {
  public:
   static constexpr const char* applicationId = PLUMO_HOST_BUNDLE_ID ".share";
@@ -20,14 +26,15 @@ class GtkViewRealization {
   // False when no display can be opened.
   static bool initialize();
 
+  // Throws std::invalid_argument for a kind of view it cannot show.
   explicit GtkViewRealization(const std::shared_ptr<View>& root);
 
   GtkWidget* widget(const View& view) const { return widgets_.at(&view); }
-  GtkWidget* rootWidget() const { return root_; }
+  GtkWidget* rootWidget() const { return root_.get(); }
 
   // An undecorated window of the root's fixed size, not yet presented. Escape
   // and closing the window click `dismiss`, as they dismiss any dialog.
-  GtkWindow* window(const std::string& title, const std::shared_ptr<Button>& dismiss) const;
+  GOwned<GtkWindow> window(const std::string& title, const std::shared_ptr<Button>& dismiss) const;
 
  private:
   GtkWidget* realize(const std::shared_ptr<View>& view);
@@ -39,7 +46,7 @@ class GtkViewRealization {
 
   std::map<const View*, GtkWidget*> widgets_;
   std::map<const View*, const View*> parents_;
-  GtkWidget* root_ = nullptr;
+  GOwned<GtkWidget> root_;
 };
 
 }  // namespace plumo

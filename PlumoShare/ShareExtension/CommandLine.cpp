@@ -8,8 +8,10 @@
 #include "DataItemProvider.h"
 #include "ErrorDomain.h"
 #include "FileItemProvider.h"
+#include "GOwned.h"
 #include "LocalFile.h"
 #include "ShareImportFailure.h"
+#include "ShareImportRules.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
 
@@ -57,11 +59,10 @@ std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
   const auto url = Url::parse(item);
   if (!url) throw unsupported("'" + item + "' is not a valid URL");
   if (url->isFileUrl()) return fileProvider(url->path());
-  const std::string& scheme = url->scheme();
-  if (::strcasecmp(scheme.c_str(), "http") == 0 || ::strcasecmp(scheme.c_str(), "https") == 0) {
-    return std::make_shared<WebLinkItemProvider>(*url);
+  if (ShareImportRules::isWebLink(*url)) return std::make_shared<WebLinkItemProvider>(*url);
+  if (::strcasecmp(url->scheme().c_str(), "file") == 0) {
+    throw unsupported("'" + item + "' names a file of another computer");
   }
-  if (::strcasecmp(scheme.c_str(), "file") == 0) throw unsupported("'" + item + "' names a file of another computer");
   if (const auto path = LocalFile::behind(item)) return fileProvider(*path);
   throw unsupported("'" + item + "': only files, folders, http and https links can be shared");
 }
@@ -82,7 +83,7 @@ void appendClipboard(std::vector<std::shared_ptr<ItemProvider>>& attachments, co
         }));
   } else if (contents.mimeType == ClipboardContents::fileList) {
     const std::string list(contents.bytes.begin(), contents.bytes.end());
-    const std::unique_ptr<gchar*, decltype(&g_strfreev)> uris(g_uri_list_extract_uris(list.c_str()), &g_strfreev);
+    const GOwned<gchar*> uris(g_uri_list_extract_uris(list.c_str()));
     for (gchar** uri = uris.get(); *uri != nullptr; ++uri) attachments.push_back(urlProvider(*uri));
   } else {
     const std::string type =

@@ -9,6 +9,7 @@
 #include "Localization.h"
 #include "MainThread.h"
 #include "ProcessStart.h"
+#include "ShareInbox.h"
 
 namespace plumo {
 
@@ -17,26 +18,28 @@ using Phase = ShareViewController::Phase;
 ExtensionHost::ExtensionHost(std::vector<ExtensionItem> items)
     : items_(std::move(items)), loop_(g_main_loop_new(nullptr, FALSE)) {}
 
-ExtensionHost::~ExtensionHost() { g_main_loop_unref(loop_); }
-
 void ExtensionHost::completeRequest() { end(handedOff); }
 
 // A dismiss keeps what already happened: a failure, or a share that no application opened.
+// No default: a new phase must be given its status here.
 void ExtensionHost::cancelRequest(std::error_code) {
   switch (phase_) {
+    case Phase::created:
+      return end(refused_ ? usageError : dismissed);
+    case Phase::importing:
+    case Phase::handedOff:
+      return end(dismissed);
     case Phase::failed:
       return end(importFailed);
     case Phase::published:
     case Phase::handOffFailed:
       return end(notOpened);
-    default:
-      return end(refused_ ? usageError : dismissed);
   }
 }
 
 void ExtensionHost::end(int status) {
   exitStatus_ = status;
-  g_main_loop_quit(loop_);
+  g_main_loop_quit(loop_.get());
 }
 
 int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card) {
@@ -71,7 +74,7 @@ int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
   const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller.confirm.get());
   const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller.confirm.get());
   ProcessStart::releaseTerminationSignals();
-  g_main_loop_run(loop_);
+  g_main_loop_run(loop_.get());
   // The share has ended: a signal that comes now must not turn its status into a death by signal.
   ProcessStart::holdTerminationSignals();
   g_source_remove(interrupt);
@@ -99,7 +102,7 @@ void ExtensionHost::observePhases(ShareViewController& controller, bool windowed
   controller.setPhaseObserver([this, &controller, windowed](Phase phase) {
     phase_ = phase;
     if (phase == Phase::published) {
-      const auto share = controller.staged()->root() / "inbox" / controller.staged()->id();
+      const auto share = ShareInbox(controller.staged()->root()).shareFolder(controller.staged()->id());
       // The share is published whatever becomes of standard output: the hand-off goes on.
       if (std::printf("%s\n", share.c_str()) < 0 || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "plumo-share: the share's path could not be written: %s\n", std::strerror(errno));

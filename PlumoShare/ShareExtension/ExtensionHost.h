@@ -1,12 +1,12 @@
 #pragma once
 
 #include <functional>
-#include <glib.h>
 #include <memory>
 #include <vector>
 
 #include "CardWindow.h"
 #include "ExtensionContext.h"
+#include "GOwned.h"
 #include "ShareViewController.h"
 
 namespace plumo {
@@ -21,7 +21,6 @@ class ExtensionHost : public ExtensionContext {
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
 
   explicit ExtensionHost(std::vector<ExtensionItem> items);
-  ~ExtensionHost() override;
   ExtensionHost(const ExtensionHost&) = delete;
   ExtensionHost& operator=(const ExtensionHost&) = delete;
 
@@ -47,7 +46,7 @@ class ExtensionHost : public ExtensionContext {
   int runUntilTheRequestEnds(ShareViewController& controller);
 
   std::vector<ExtensionItem> items_;
-  GMainLoop* loop_;
+  GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
   bool refused_ = false;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;

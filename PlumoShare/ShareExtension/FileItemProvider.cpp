@@ -3,9 +3,9 @@
 #include <fstream>
 #include <gio/gio.h>
 #include <iterator>
-#include <memory>
 
 #include "ErrorDomain.h"
+#include "GOwned.h"
 #include "ShareImportRules.h"
 #include "UTType.h"
 
@@ -18,13 +18,11 @@ std::string FileItemProvider::typeOf(const std::filesystem::path& path, std::err
   const bool isDirectory = std::filesystem::is_directory(path, error);
   if (error) return std::string(UTType::data.identifier());
   if (isDirectory) return std::string(UTType::folder.identifier());
-  const std::unique_ptr<GFile, decltype(&g_object_unref)> file(g_file_new_for_path(path.c_str()), &g_object_unref);
-  const std::unique_ptr<GFileInfo, decltype(&g_object_unref)> info(
-      g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE, nullptr, nullptr),
-      &g_object_unref);
+  const GOwned<GFile> file(g_file_new_for_path(path.c_str()));
+  const GOwned<GFileInfo> info(
+      g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
   const char* contentType = info ? g_file_info_get_content_type(info.get()) : nullptr;
-  const std::unique_ptr<gchar, decltype(&g_free)> mimeType(
-      contentType ? g_content_type_get_mime_type(contentType) : nullptr, &g_free);
+  const GOwned<gchar> mimeType(contentType ? g_content_type_get_mime_type(contentType) : nullptr);
   const auto type = mimeType ? UTType::withMimeType(mimeType.get()) : std::nullopt;
   return std::string(type ? type->identifier() : UTType::data.identifier());
 }

@@ -5,12 +5,10 @@
 
 #include "Cancellation.h"
 #include "ErrorDomain.h"
-#include "GroupContainer.h"
 #include "HandOffUrl.h"
 #include "Localization.h"
 #include "MainThread.h"
 #include "ShareImportFailure.h"
-#include "ShareInbox.h"
 #include "SharePayloadCollector.h"
 #include "StackView.h"
 #include "SymbolImage.h"
@@ -67,16 +65,8 @@ std::optional<const char*> contentSymbolName(const std::string& identifier) {
 
 ShareViewController::ShareViewController(std::filesystem::path bundle, ExtensionContext* context,
                                          Workspace& workspace)
-    : info_(std::move(bundle) / "Info.plist"), context_(context), workspace_(workspace) {
+    : bundle_(bundle), context_(context), workspace_(workspace) {
   confirm->action = [this] { cancelShare(); };
-}
-
-std::string ShareViewController::group() const { return info_.string("PlumoAppGroup").value_or(""); }
-
-std::string ShareViewController::scheme() const { return info_.string("PlumoScheme").value_or("plumo"); }
-
-std::string ShareViewController::hostBundleId() const {
-  return info_.string("PlumoHostBundleId").value_or(PLUMO_HOST_BUNDLE_ID);
 }
 
 void ShareViewController::loadView() {
@@ -181,9 +171,9 @@ void ShareViewController::runImport() {
   if (cancelled()) return task_.reset();
   std::string stage = "container";
   try {
-    const auto container = GroupContainer::path(group());
-    if (!container) throw std::system_error(ShareImportFailure::unavailable);
-    staged_ = std::make_shared<ShareStagingStore>(ShareInbox::rootIn(*container));
+    const auto root = bundle_.storeRoot();
+    if (!root) throw std::system_error(ShareImportFailure::unavailable);
+    staged_ = std::make_shared<ShareStagingStore>(*root);
     stage = "provider";
     std::vector<ExtensionItem> items = context_ ? context_->inputItems() : std::vector<ExtensionItem>{};
     std::size_t providers = 0;
@@ -261,7 +251,7 @@ void ShareViewController::stopCollection() {
 
 // The share is published by now: no failure here may report it as not saved.
 void ShareViewController::openPlumo(const std::string& shareId) {
-  const std::string url = HandOffUrl::forShare(scheme(), shareId);
+  const std::string url = HandOffUrl::forShare(bundle_.scheme(), shareId);
   // Silent, and the card stays open; the host still learns that nothing was opened.
   if (!Url::parse(url)) return enter(Phase::handOffFailed);
   if (workspace_.openUrl(url)) {
@@ -274,7 +264,9 @@ void ShareViewController::openPlumo(const std::string& shareId) {
   status->setStringValue(text("openPlumo"));
 }
 
-std::optional<Image> ShareViewController::hostAppIcon() const { return workspace_.applicationIcon(hostBundleId()); }
+std::optional<Image> ShareViewController::hostAppIcon() const {
+  return workspace_.applicationIcon(bundle_.hostBundleId());
+}
 
 void ShareViewController::enter(Phase phase) {
   phase_ = phase;

@@ -12,9 +12,9 @@
 #include "ExtensionContext.h"
 #include "Image.h"
 #include "ImageView.h"
-#include "InfoDictionary.h"
 #include "Label.h"
 #include "Logger.h"
+#include "ShareBundle.h"
 #include "SharePayload.h"
 #include "ShareStagingStore.h"
 #include "View.h"
@@ -45,9 +45,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   const std::shared_ptr<Button> confirm = std::make_shared<Button>();
 
   // From Info.plist, read once when the controller is made.
-  std::string group() const;
-  std::string scheme() const;
-  std::string hostBundleId() const;
+  const ShareBundle& bundle() const { return bundle_; }
 
   // Builds the card: the content's symbol, an arrow and the host's icon over
   // the status line, and the dismiss button in the lower right corner.
@@ -96,7 +94,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   // Faults that would otherwise pass unseen, apart from the import's fixed lines.
   const Logger diagnostics_{PLUMO_HOST_BUNDLE_ID ".share", "diagnostics"};
 
-  InfoDictionary info_;
+  ShareBundle bundle_;
   ExtensionContext* context_;
   Workspace& workspace_;
   std::shared_ptr<View> view_;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -40,10 +39,3 @@ std::error_code make_error_code(ShareImportFailure::Case value);
 
 template <>
 struct std::is_error_code_enum<plumo::ShareImportFailure::Case> : std::true_type {};
-
-template <>
-struct std::hash<plumo::ShareImportFailure> {
-  std::size_t operator()(plumo::ShareImportFailure failure) const noexcept {
-    return std::hash<std::string_view>{}(failure.rawValue());
-  }
-};

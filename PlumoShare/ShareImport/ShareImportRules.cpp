@@ -38,10 +38,6 @@ std::string firstCharacters(std::string_view text, std::size_t count) {
   return prefix;
 }
 
-bool isWebScheme(const std::string& scheme) {
-  return ::strcasecmp(scheme.c_str(), "http") == 0 || ::strcasecmp(scheme.c_str(), "https") == 0;
-}
-
 }  // namespace
 
 std::string ShareImportRules::text(const Item& item) {
@@ -62,14 +58,18 @@ Url ShareImportRules::url(const Item& item, bool file) {
     url = Url::parse(Utf8::trimmed(text(item)));
   }
   if (!url) refuse(ShareImportFailure::unsupported);
-  const bool accepted = file ? url->isFileUrl() : isWebScheme(url->scheme());
+  const bool accepted = file ? url->isFileUrl() : isWebLink(*url);
   if (!accepted) refuse(ShareImportFailure::unsupported);
   return *url;
 }
 
-void ShareImportRules::check(std::string_view text, std::int64_t files, std::int64_t fileSize, std::int64_t total) {
-  if (static_cast<std::int64_t>(Utf8::utf16Length(text)) > textLimit || files > directoryLimit ||
-      fileSize > fileLimit || total > totalLimit) {
+bool ShareImportRules::isWebLink(const Url& url) {
+  return ::strcasecmp(url.scheme().c_str(), "http") == 0 || ::strcasecmp(url.scheme().c_str(), "https") == 0;
+}
+
+void ShareImportRules::check(const Amounts& amounts) {
+  if (static_cast<std::int64_t>(Utf8::utf16Length(amounts.text)) > textLimit || amounts.files > fileCountLimit ||
+      amounts.fileSize > fileLimit || amounts.total > totalLimit) {
     refuse(ShareImportFailure::tooLarge);
   }
 }

@@ -16,7 +16,8 @@ struct ShareImportRules {
   static constexpr std::int64_t fileLimit = 12'582'912;   // bytes in one staged file
   static constexpr std::int64_t totalLimit = 52'428'800;  // bytes in all staged files of a share
   static constexpr std::int64_t textLimit = 131'072;      // UTF-16 units of the joined message
-  static constexpr std::int64_t directoryLimit = 10;      // folders, and also staged files, in a share
+  static constexpr std::int64_t directoryLimit = 10;      // folders listed in a share
+  static constexpr std::int64_t fileCountLimit = 10;      // staged files in a share
   static constexpr std::size_t textDataLimit = 524'288;   // bytes of raw text data worth decoding
   static constexpr std::size_t nameByteLimit = 180;
   static constexpr std::size_t extensionCharacterLimit = 16;
@@ -29,8 +30,19 @@ struct ShareImportRules {
   // blanks and controls first. Anything else is unsupported.
   static Url url(const Item& item, bool file);
 
+  // A link that may be shared: http or https, in any case.
+  static bool isWebLink(const Url& url);
+
+  // What check() weighs, by name: check({.files = count + 1, .fileSize = size}).
+  struct Amounts {
+    std::string_view text = {};  // the joined message
+    std::int64_t files = 0;      // staged files, the one being added included
+    std::int64_t fileSize = 0;   // bytes of the file being added
+    std::int64_t total = 0;      // bytes of all staged files, that one included
+  };
+
   // tooLarge when any bound is exceeded; every bound is inclusive.
-  static void check(std::string_view text, std::int64_t files, std::int64_t fileSize = 0, std::int64_t total = 0);
+  static void check(const Amounts& amounts);
 
   // "<index + 1>-<safe name>": one path component of at most 180 bytes of
   // name, never a partial character, with the fallback's extension restored.

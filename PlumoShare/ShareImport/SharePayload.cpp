@@ -58,7 +58,7 @@ SharePayload SharePayload::fromManifest(std::string_view manifest) {
   if (json.is_discarded()) refuse("payload.json is not JSON");
   if (!json.is_object()) refuse("payload.json is not a JSON object");
   const Json& version = member(json, "schemaVersion");
-  if (!version.is_number_integer() || version.get<std::int64_t>() != 2) refuse("schemaVersion is not 2");
+  if (!version.is_number_integer() || version.get<std::int64_t>() != schemaVersion) refuse("schemaVersion is not 2");
   std::string id = stringMember(json, "id");
   std::string message = stringMember(json, "message");
   std::vector<std::string> files = stringsMember(json, "files");

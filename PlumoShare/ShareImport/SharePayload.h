@@ -17,12 +17,12 @@ struct SharePayload {
         directories(std::move(folderPaths)),
         createdAt(createdAtMilliseconds) {}
 
-  const std::int64_t schemaVersion = 2;
-  const std::string id;
-  const std::string message;
-  const std::vector<std::string> files;        // names inside the share folder, in staging order
-  const std::vector<std::string> directories;  // absolute paths of shared folders, not copied
-  const double createdAt;                      // milliseconds since 1970, fraction kept
+  static constexpr std::int64_t schemaVersion = 2;
+  std::string id;
+  std::string message;
+  std::vector<std::string> files;        // names inside the share folder, in staging order
+  std::vector<std::string> directories;  // absolute paths of shared folders, not copied
+  double createdAt;                      // milliseconds since 1970, fraction kept
 
   // Compact UTF-8 JSON with the six members in declaration order. Throws
   // nlohmann::json's error when a text is not valid UTF-8.

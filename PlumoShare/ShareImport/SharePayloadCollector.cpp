@@ -93,7 +93,7 @@ SharePayload SharePayloadCollector::collect(const std::vector<ExtensionItem>& it
 
   std::string message = joinedMessages();
   if (message.empty() && files_.empty() && directories_.empty()) throw std::system_error(ShareImportFailure::empty);
-  ShareImportRules::check(message, static_cast<std::int64_t>(files_.size()), 0, total_);
+  ShareImportRules::check({.text = message, .files = static_cast<std::int64_t>(files_.size()), .total = total_});
   return {store.id(), std::move(message), files_, directories_, millisecondsSince1970()};
 }
 
@@ -134,7 +134,7 @@ void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareSt
 void SharePayloadCollector::append(std::string text) {
   if (!Utf8::isValid(text)) throw std::system_error(ShareImportFailure::unsupported);
   messages_.push_back(std::move(text));
-  ShareImportRules::check(joinedMessages(), static_cast<std::int64_t>(files_.size()));
+  ShareImportRules::check({.text = joinedMessages(), .files = static_cast<std::int64_t>(files_.size())});
 }
 
 void SharePayloadCollector::appendDirectory(const Url& url) {
@@ -214,7 +214,7 @@ ShareFileResult SharePayloadCollector::stageData(ItemProvider& provider, const s
   });
   const Data data = dataAttempt.wait(stop);
   const auto size = static_cast<std::int64_t>(data.size());
-  ShareImportRules::check("", count + 1, size, total + size);
+  ShareImportRules::check({.files = count + 1, .fileSize = size, .total = total + size});
 
   const auto declared = UTType::withIdentifier(type);
   const auto extension = declared ? declared->preferredFilenameExtension() : std::nullopt;

@@ -89,7 +89,7 @@ std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize
   std::int64_t size = 0;
   while (const std::size_t moved = copier.next()) {
     size += static_cast<std::int64_t>(moved);
-    ShareImportRules::check("", count + 1, size, size + total);
+    ShareImportRules::check({.files = count + 1, .fileSize = size, .total = size + total});
   }
   if (size < announcedSize) throw std::system_error(ShareImportFailure::readFailed);
   return size;
@@ -99,7 +99,7 @@ std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize
 
 ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
                                const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count) {
-  ShareImportRules::check("", count + 1, 0, total);
+  ShareImportRules::check({.files = count + 1, .total = total});
   const FileDescriptor file = openSource(source.path());
   const std::int64_t announcedSize = regularFileSize(file.get());
 

@@ -7,8 +7,9 @@
 #include <libintl.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
+
+#include "GOwned.h"
 
 // The header declares the module's entry points without C linkage.
 extern "C" {
@@ -29,38 +30,27 @@ namespace {
 constexpr const char* textDomain = "plumo-share";
 constexpr const char* pathsKey = "plumo-paths";
 
-struct GStrvDeleter {
-  void operator()(gchar** strings) const { g_strfreev(strings); }
-};
-using OwnedPaths = std::unique_ptr<gchar*, GStrvDeleter>;
-
 // The local path of the file an item stands for: in Recent, Starred or search
 // results the item's own location (recent:///…) has none, its activation
 // location is the real file.
 gchar* localPath(NautilusFileInfo* item) {
-  gchar* uri = nautilus_file_info_get_activation_uri(item);
-  GFile* location = g_file_new_for_uri(uri);
-  g_free(uri);
-  gchar* path = g_file_get_path(location);
-  g_object_unref(location);
-  return path;
+  const GOwned<gchar> uri(nautilus_file_info_get_activation_uri(item));
+  const GOwned<GFile> location(g_file_new_for_uri(uri.get()));
+  return g_file_get_path(location.get());
 }
 
 // The local path of every selected item, or nothing when one of them has none:
 // plumo-share reads local files only, and a share leaves nothing out silently.
-OwnedPaths localPaths(GList* files) {
+GOwned<gchar*> localPaths(GList* files) {
   if (files == nullptr) return nullptr;
-  GPtrArray* paths = g_ptr_array_new_with_free_func(g_free);
+  GOwned<GPtrArray> paths(g_ptr_array_new_with_free_func(g_free));
   for (GList* file = files; file != nullptr; file = file->next) {
     gchar* path = localPath(NAUTILUS_FILE_INFO(file->data));
-    if (path == nullptr) {
-      g_ptr_array_unref(paths);
-      return nullptr;
-    }
-    g_ptr_array_add(paths, path);
+    if (path == nullptr) return nullptr;
+    g_ptr_array_add(paths.get(), path);
   }
-  g_ptr_array_add(paths, nullptr);
-  return OwnedPaths(reinterpret_cast<gchar**>(g_ptr_array_free(paths, FALSE)));
+  g_ptr_array_add(paths.get(), nullptr);
+  return GOwned<gchar*>(reinterpret_cast<gchar**>(g_ptr_array_free(paths.release(), FALSE)));
 }
 
 // Runs plumo-share, found at its installed path, never through a shell.
@@ -68,10 +58,10 @@ void share(gchar** paths) {
   std::vector<gchar*> argv{const_cast<gchar*>(PLUMO_SHARE_PROGRAM)};
   for (gchar** path = paths; *path != nullptr; ++path) argv.push_back(*path);
   argv.push_back(nullptr);
-  GError* error = nullptr;
-  if (!g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error)) {
+  GError* failure = nullptr;
+  if (!g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &failure)) {
+    const GOwned<GError> error(failure);
     g_warning("Share to Plumo: %s", error->message);
-    g_error_free(error);
   }
 }
 
@@ -86,11 +76,11 @@ const char* menuLabel() {
 }
 
 GList* fileItems(NautilusMenuProvider*, GList* files) {
-  OwnedPaths paths = localPaths(files);
+  GOwned<gchar*> paths = localPaths(files);
   if (!paths) return nullptr;
   NautilusMenuItem* item = nautilus_menu_item_new("PlumoShare::share", menuLabel(), nullptr, nullptr);
   g_object_set_data_full(G_OBJECT(item), pathsKey, paths.release(),
-                         [](gpointer strings) { g_strfreev(static_cast<gchar**>(strings)); });
+                         [](gpointer strings) { GRelease<gchar*>()(static_cast<gchar**>(strings)); });
   g_signal_connect(item, "activate", G_CALLBACK(activated), nullptr);
   return g_list_append(nullptr, item);
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <stdexcept>
 
 #include "GtkViewRealization.h"
 #include "Localization.h"
@@ -20,6 +21,10 @@
 namespace fs = std::filesystem;
 
 namespace plumo {
+
+template <>
+struct GRelease<GskRenderNode> : GReleaseWith<gsk_render_node_unref> {};
+
 namespace {
 
 graphene_rect_t boundsIn(GtkWidget* widget, GtkWidget* root) {
@@ -30,14 +35,13 @@ graphene_rect_t boundsIn(GtkWidget* widget, GtkWidget* root) {
 
 bool themeHasIcon(GtkWidget* widget, const std::string& serialized) {
   GtkIconTheme* theme = gtk_icon_theme_get_for_display(gtk_widget_get_display(widget));
-  GIcon* icon = g_icon_new_for_string(serialized.c_str(), nullptr);
+  const GOwned<GIcon> icon(g_icon_new_for_string(serialized.c_str(), nullptr));
   bool found = false;
-  if (icon != nullptr && G_IS_THEMED_ICON(icon)) {
-    for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon)); *name != nullptr; ++name) {
+  if (icon && G_IS_THEMED_ICON(icon.get())) {
+    for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon.get())); *name != nullptr; ++name) {
       found = found || gtk_icon_theme_has_icon(theme, *name);
     }
   }
-  if (icon != nullptr) g_object_unref(icon);
   return found;
 }
 
@@ -45,18 +49,16 @@ bool themeHasIcon(GtkWidget* widget, const std::string& serialized) {
 void savePng(GtkWidget* window, const fs::path& file) {
   const int width = gtk_widget_get_width(window);
   const int height = gtk_widget_get_height(window);
-  GdkPaintable* paintable = gtk_widget_paintable_new(window);
+  const GOwned<GdkPaintable> paintable(gtk_widget_paintable_new(window));
   GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(paintable, snapshot, width, height);
-  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  gdk_paintable_snapshot(paintable.get(), snapshot, width, height);
+  const GOwned<GskRenderNode> node(gtk_snapshot_free_to_node(snapshot));
   ASSERT_NE(node, nullptr);
   const graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
-  GdkTexture* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, &bounds);
+  const GOwned<GdkTexture> texture(
+      gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node.get(), &bounds));
   fs::create_directories(file.parent_path());
-  EXPECT_TRUE(gdk_texture_save_to_png(texture, file.c_str()));
-  g_object_unref(texture);
-  gsk_render_node_unref(node);
-  g_object_unref(paintable);
+  EXPECT_TRUE(gdk_texture_save_to_png(texture.get(), file.c_str()));
 }
 
 // The text of a quoted .po string: "..." with backslash escapes.
@@ -134,7 +136,7 @@ class CardWindowTest : public ::testing::Test {
   testing::RecordingWorkspace workspace;
   std::shared_ptr<ShareViewController> controller;
   std::unique_ptr<GtkViewRealization> realization;
-  GtkWindow* window = nullptr;
+  GOwned<GtkWindow> window;
 
   void SetUp() override {
     testing::writeFile(temporary / "Info.plist", "<plist version=\"1.0\"><dict/></plist>");
@@ -145,7 +147,7 @@ class CardWindowTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    gtk_window_destroy(window);
+    window.reset();
     useLanguages(userLanguages);
   }
 
@@ -155,13 +157,13 @@ class CardWindowTest : public ::testing::Test {
     controller->viewWillAppear();
     realization = std::make_unique<GtkViewRealization>(controller->view());
     window = realization->window("Share to Plumo", controller->confirm);
-    gtk_window_present(window);
+    gtk_window_present(window.get());
     settle();
   }
 
   // The card again, built in another language.
   void showCardIn(const std::string& language) {
-    gtk_window_destroy(window);
+    window.reset();
     useLanguages(language);
     showCard();
   }
@@ -185,6 +187,8 @@ TEST_F(CardWindowTest, TheCardHasItsFixedGeometry) {
   const auto card = boundsIn(root(), root());
   EXPECT_EQ(card.size.width, 236);
   EXPECT_EQ(card.size.height, 124);
+  EXPECT_EQ(controller->preferredContentSize().width, card.size.width);
+  EXPECT_EQ(controller->preferredContentSize().height, card.size.height);
 
   const auto& icons = row().arrangedSubviews();
   for (std::size_t index : {0u, 2u}) {
@@ -214,7 +218,7 @@ TEST_F(CardWindowTest, ALongStatusIsCutAtTheTailAndTheCardDoesNotGrow) {
   EXPECT_LE(boundsIn(status, root()).size.width, 204);
   EXPECT_EQ(boundsIn(root(), root()).size.width, 236);
   EXPECT_EQ(boundsIn(root(), root()).size.height, 124);
-  EXPECT_EQ(gtk_widget_get_width(GTK_WIDGET(window)), 236);
+  EXPECT_EQ(gtk_widget_get_width(GTK_WIDGET(window.get())), 236);
 }
 
 // Laid out in the status line's own font, no text of any catalog is cut; the
@@ -227,14 +231,13 @@ TEST_F(CardWindowTest, EveryTextOfEveryCatalogFitsTheStatusLine) {
     for (const auto& key : statusKeys()) EXPECT_TRUE(texts.contains(key)) << language << " lacks " << key;
     for (const auto& [key, text] : texts) {
       if (key.starts_with("desktop.")) continue;
-      PangoLayout* layout = gtk_widget_create_pango_layout(status, text.c_str());
+      const GOwned<PangoLayout> layout(gtk_widget_create_pango_layout(status, text.c_str()));
       int width = 0;
-      pango_layout_get_pixel_size(layout, &width, nullptr);
-      pango_layout_set_width(layout, statusWidth * PANGO_SCALE);
-      pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
-      EXPECT_FALSE(pango_layout_is_ellipsized(layout))
+      pango_layout_get_pixel_size(layout.get(), &width, nullptr);
+      pango_layout_set_width(layout.get(), statusWidth * PANGO_SCALE);
+      pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+      EXPECT_FALSE(pango_layout_is_ellipsized(layout.get()))
           << language << " " << key << " \"" << text << "\" is " << width << " wide";
-      g_object_unref(layout);
     }
   }
 }
@@ -245,9 +248,8 @@ TEST_F(CardWindowTest, TheWholeStatusIsInTheTooltipAndTheAccessibleDescription) 
        {Localization::text("preparing"), std::string("A status far too long for the line of the card")}) {
     controller->status->setStringValue(text);
     EXPECT_STREQ(gtk_widget_get_tooltip_text(status), text.c_str());
-    const std::unique_ptr<char, decltype(&g_free)> mismatch(
-        gtk_test_accessible_check_property(GTK_ACCESSIBLE(status), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, text.c_str()),
-        &g_free);
+    const GOwned<char> mismatch(
+        gtk_test_accessible_check_property(GTK_ACCESSIBLE(status), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, text.c_str()));
     EXPECT_FALSE(mismatch) << "the accessible description is " << mismatch.get();
   }
 }
@@ -266,13 +268,11 @@ TEST_F(CardWindowTest, TheIconsExistInTheThemeAndCarryAccessibleNames) {
 // The file of the icon the theme shows for an image view.
 std::string shownIconFile(GtkWidget* widget, const std::string& serialized) {
   GtkIconTheme* theme = gtk_icon_theme_get_for_display(gtk_widget_get_display(widget));
-  GIcon* icon = g_icon_new_for_string(serialized.c_str(), nullptr);
-  GtkIconPaintable* paintable = gtk_icon_theme_lookup_by_gicon(theme, icon, 12, 1, GTK_TEXT_DIR_LTR, GtkIconLookupFlags(0));
-  GFile* file = gtk_icon_paintable_get_file(paintable);
-  const std::unique_ptr<char, decltype(&g_free)> name(file != nullptr ? g_file_get_basename(file) : nullptr, &g_free);
-  if (file != nullptr) g_object_unref(file);
-  g_object_unref(paintable);
-  g_object_unref(icon);
+  const GOwned<GIcon> icon(g_icon_new_for_string(serialized.c_str(), nullptr));
+  const GOwned<GtkIconPaintable> paintable(
+      gtk_icon_theme_lookup_by_gicon(theme, icon.get(), 12, 1, GTK_TEXT_DIR_LTR, GtkIconLookupFlags(0)));
+  const GOwned<GFile> file(gtk_icon_paintable_get_file(paintable.get()));
+  const GOwned<char> name(file ? g_file_get_basename(file.get()) : nullptr);
   return name ? name.get() : "";
 }
 
@@ -283,26 +283,29 @@ TEST_F(CardWindowTest, TheArrowIsAChevron) {
   EXPECT_TRUE(shownIconFile(widget(arrow), arrow.image->icon).starts_with("go-next-symbolic."));
 }
 
+// A kind of view the realization cannot show is refused, not shown as an empty box.
+TEST_F(CardWindowTest, AViewOfAnUnknownKindIsRefused) {
+  class Unknown : public View {};
+  EXPECT_THROW(GtkViewRealization(std::make_shared<Unknown>()), std::invalid_argument);
+}
+
 // The window's shortcut for a key, among all its controllers.
 GtkShortcut* shortcutFor(GtkWidget* window, guint keyval) {
   GtkShortcut* found = nullptr;
-  GListModel* controllers = gtk_widget_observe_controllers(window);
-  for (guint index = 0; index < g_list_model_get_n_items(controllers) && found == nullptr; ++index) {
-    auto* controller = static_cast<GtkEventController*>(g_list_model_get_item(controllers, index));
-    if (GTK_IS_SHORTCUT_CONTROLLER(controller)) {
-      GListModel* shortcuts = G_LIST_MODEL(controller);
-      for (guint item = 0; item < g_list_model_get_n_items(shortcuts) && found == nullptr; ++item) {
-        auto* shortcut = static_cast<GtkShortcut*>(g_list_model_get_item(shortcuts, item));
-        GtkShortcutTrigger* trigger = gtk_shortcut_get_trigger(shortcut);
-        if (GTK_IS_KEYVAL_TRIGGER(trigger) && gtk_keyval_trigger_get_keyval(GTK_KEYVAL_TRIGGER(trigger)) == keyval) {
-          found = shortcut;
-        }
-        g_object_unref(shortcut);
+  const GOwned<GListModel> controllers(gtk_widget_observe_controllers(window));
+  for (guint index = 0; index < g_list_model_get_n_items(controllers.get()) && found == nullptr; ++index) {
+    const GOwned<GtkEventController> controller(
+        static_cast<GtkEventController*>(g_list_model_get_item(controllers.get(), index)));
+    if (!GTK_IS_SHORTCUT_CONTROLLER(controller.get())) continue;
+    GListModel* shortcuts = G_LIST_MODEL(controller.get());
+    for (guint item = 0; item < g_list_model_get_n_items(shortcuts) && found == nullptr; ++item) {
+      const GOwned<GtkShortcut> shortcut(static_cast<GtkShortcut*>(g_list_model_get_item(shortcuts, item)));
+      GtkShortcutTrigger* trigger = gtk_shortcut_get_trigger(shortcut.get());
+      if (GTK_IS_KEYVAL_TRIGGER(trigger) && gtk_keyval_trigger_get_keyval(GTK_KEYVAL_TRIGGER(trigger)) == keyval) {
+        found = shortcut.get();
       }
     }
-    g_object_unref(controller);
   }
-  g_object_unref(controllers);
   return found;
 }
 
@@ -310,18 +313,18 @@ TEST_F(CardWindowTest, EscapeAndTheButtonDismiss) {
   g_signal_emit_by_name(widget(*controller->confirm), "clicked");
   EXPECT_EQ(context.cancellations.size(), 1u);
 
-  GtkShortcut* escape = shortcutFor(GTK_WIDGET(window), GDK_KEY_Escape);
+  GtkShortcut* escape = shortcutFor(GTK_WIDGET(window.get()), GDK_KEY_Escape);
   ASSERT_NE(escape, nullptr);
-  gtk_shortcut_action_activate(gtk_shortcut_get_action(escape), GTK_SHORTCUT_ACTION_EXCLUSIVE, GTK_WIDGET(window),
-                               nullptr);
+  gtk_shortcut_action_activate(gtk_shortcut_get_action(escape), GTK_SHORTCUT_ACTION_EXCLUSIVE,
+                               GTK_WIDGET(window.get()), nullptr);
   EXPECT_EQ(context.cancellations.size(), 2u);
 }
 
 TEST_F(CardWindowTest, ScreenshotsOfAFolderShareAndALongError) {
-  savePng(GTK_WIDGET(window), fs::path(PLUMO_SCREENSHOT_DIR) / "card-folder.png");
+  savePng(GTK_WIDGET(window.get()), fs::path(PLUMO_SCREENSHOT_DIR) / "card-folder.png");
   controller->status->setStringValue(Localization::text("error.queueFull") + " " + Localization::text("error.readFailed"));
   settle();
-  savePng(GTK_WIDGET(window), fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png");
+  savePng(GTK_WIDGET(window.get()), fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png");
   EXPECT_TRUE(fs::file_size(fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png") > 0);
 }
 
@@ -338,12 +341,11 @@ TEST_F(CardWindowTest, ScreenshotsOfEveryStatusInEveryLanguage) {
       settle();
       EXPECT_FALSE(pango_layout_is_ellipsized(gtk_label_get_layout(GTK_LABEL(status)))) << language << " " << key;
       const fs::path picture = fs::path(PLUMO_SCREENSHOT_DIR) / language / (key + ".png");
-      savePng(GTK_WIDGET(window), picture);
-      GdkTexture* texture = gdk_texture_new_from_filename(picture.c_str(), nullptr);
+      savePng(GTK_WIDGET(window.get()), picture);
+      const GOwned<GdkTexture> texture(gdk_texture_new_from_filename(picture.c_str(), nullptr));
       ASSERT_NE(texture, nullptr) << picture;
-      EXPECT_EQ(gdk_texture_get_width(texture), 236) << picture;
-      EXPECT_EQ(gdk_texture_get_height(texture), 124) << picture;
-      g_object_unref(texture);
+      EXPECT_EQ(gdk_texture_get_width(texture.get()), 236) << picture;
+      EXPECT_EQ(gdk_texture_get_height(texture.get()), 124) << picture;
     }
   }
 }

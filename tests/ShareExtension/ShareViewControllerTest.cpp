@@ -4,20 +4,18 @@
 #include <glib.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <map>
 #include <mutex>
 #include <sys/stat.h>
 
 #include "ErrorDomain.h"
 #include "Files.h"
-#include "ImageView.h"
 #include "Localization.h"
 #include "PropertyList.h"
 #include "RecordingContext.h"
 #include "RecordingWorkspace.h"
-#include "StackView.h"
 #include "TemporaryDirectory.h"
 #include "TestItemProvider.h"
+#include "Texts.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
@@ -128,12 +126,7 @@ class ShareViewControllerTest : public ::testing::Test {
   }
 };
 
-std::string repeated(const std::string& text, int times) {
-  std::string result;
-  result.reserve(text.size() * static_cast<std::size_t>(times));
-  for (int index = 0; index < times; ++index) result += text;
-  return result;
-}
+using testing::repeated;
 
 ExtensionItem itemWith(std::optional<std::vector<std::shared_ptr<ItemProvider>>> attachments,
                        std::optional<std::string> contentText = std::nullopt) {
@@ -361,16 +354,16 @@ TEST_F(ShareViewControllerTest, ASecondAppearanceStartsNothing) {
 TEST_F(ShareViewControllerTest, SettingsAreReadOnceWithTheirDefaults) {
   writeInfo({});
   const auto defaults = controller();
-  EXPECT_EQ(defaults->group(), "");
-  EXPECT_EQ(defaults->scheme(), "plumo");
-  EXPECT_EQ(defaults->hostBundleId(), PLUMO_HOST_BUNDLE_ID);
+  EXPECT_EQ(defaults->bundle().group(), "");
+  EXPECT_EQ(defaults->bundle().scheme(), "plumo");
+  EXPECT_EQ(defaults->bundle().hostBundleId(), PLUMO_HOST_BUNDLE_ID);
   writeFile(bundle / "Info.plist",
             "<plist version=\"1.0\"><dict><key>PlumoScheme</key><integer>7</integer>"
             "<key>PlumoHostBundleId</key><string>org.example.host</string></dict></plist>");
-  EXPECT_EQ(defaults->hostBundleId(), PLUMO_HOST_BUNDLE_ID) << "read when the controller was made";
+  EXPECT_EQ(defaults->bundle().hostBundleId(), PLUMO_HOST_BUNDLE_ID) << "read when the controller was made";
   const auto shown = controller();
-  EXPECT_EQ(shown->scheme(), "plumo") << "a value that is not a string";
-  EXPECT_EQ(shown->hostBundleId(), "org.example.host");
+  EXPECT_EQ(shown->bundle().scheme(), "plumo") << "a value that is not a string";
+  EXPECT_EQ(shown->bundle().hostBundleId(), "org.example.host");
   shown->loadView();
   EXPECT_THAT(workspace.iconRequests, IsEmpty()) << "a card that no one sees needs no icon";
   shown->viewWillAppear();
@@ -385,10 +378,10 @@ TEST_F(ShareViewControllerTest, AnInfoPlistThatCannotBeUsedReadsAsNoKeys) {
            repeated("</array>", depth) + "</dict></plist>";
   };
   writeFile(bundle / "Info.plist", nested(PropertyList::depthLimit - 1));
-  EXPECT_EQ(controller()->scheme(), "custom") << "nested as deeply as allowed";
+  EXPECT_EQ(controller()->bundle().scheme(), "custom") << "nested as deeply as allowed";
   writeFile(bundle / "Info.plist", "<plist version=\"1.0\"><dict>" + entry + "<!--" + repeated("<array>", 100) +
                                        "--><key>d</key><array><string>&lt;array&gt;</string></array></dict></plist>");
-  EXPECT_EQ(controller()->scheme(), "custom") << "no array in a comment or in a string";
+  EXPECT_EQ(controller()->bundle().scheme(), "custom") << "no array in a comment or in a string";
 
   for (const std::string& contents :
        {nested(PropertyList::depthLimit), "<plist version=\"1.0\">" + repeated("<array>", 1'000'000),
@@ -398,16 +391,16 @@ TEST_F(ShareViewControllerTest, AnInfoPlistThatCannotBeUsedReadsAsNoKeys) {
             std::string(PropertyList::byteLimit, 'x') + "</string></dict></plist>",
         std::string("bplist00")}) {
     writeFile(bundle / "Info.plist", contents);
-    EXPECT_EQ(controller()->scheme(), "plumo") << contents.substr(0, 80);
+    EXPECT_EQ(controller()->bundle().scheme(), "plumo") << contents.substr(0, 80);
   }
 
   fs::remove(bundle / "Info.plist");
-  EXPECT_EQ(controller()->scheme(), "plumo") << "missing";
+  EXPECT_EQ(controller()->bundle().scheme(), "plumo") << "missing";
   fs::create_directory(bundle / "Info.plist");
-  EXPECT_EQ(controller()->scheme(), "plumo") << "a folder";
+  EXPECT_EQ(controller()->bundle().scheme(), "plumo") << "a folder";
   fs::remove(bundle / "Info.plist");
   ASSERT_EQ(::mkfifo((bundle / "Info.plist").c_str(), 0600), 0);
-  EXPECT_EQ(controller()->scheme(), "plumo") << "a FIFO nobody writes";
+  EXPECT_EQ(controller()->bundle().scheme(), "plumo") << "a FIFO nobody writes";
 }
 
 // The symbol of the first type identifier that names a kind of content.
@@ -434,88 +427,6 @@ TEST_F(ShareViewControllerTest, TheSourceSymbolFollowsTheFirstKnownKind) {
   EXPECT_EQ(symbolFor({{"public.data"}}), symbol("doc"));
   EXPECT_NE(symbol("photo"), symbol("doc"));
   EXPECT_EQ(symbol("no.such.symbol"), std::nullopt);
-}
-
-const char* attributeName(LayoutConstraint::Attribute attribute) {
-  using Attribute = LayoutConstraint::Attribute;
-  switch (attribute) {
-    case Attribute::top: return "top";
-    case Attribute::bottom: return "bottom";
-    case Attribute::leading: return "leading";
-    case Attribute::trailing: return "trailing";
-    case Attribute::centerX: return "centerX";
-    case Attribute::centerY: return "centerY";
-    case Attribute::width: return "width";
-    case Attribute::height: return "height";
-  }
-  return "?";
-}
-
-// Each constraint as "first.attribute == second.attribute + constant", views by the names given.
-std::vector<std::string> described(const std::vector<LayoutConstraint>& constraints,
-                                   const std::map<const View*, std::string>& names) {
-  const auto name = [&](const View* view) {
-    const auto found = names.find(view);
-    return found == names.end() ? std::string("unknown view") : found->second;
-  };
-  std::vector<std::string> lines;
-  for (const auto& constraint : constraints) {
-    std::string line = name(constraint.firstItem) + "." + attributeName(constraint.firstAttribute);
-    line += constraint.relation == LayoutConstraint::Relation::equal ? " == " : " <= ";
-    if (constraint.secondItem) {
-      line += name(constraint.secondItem) + "." + attributeName(constraint.secondAttribute) + " + ";
-    }
-    char constant[32];
-    std::snprintf(constant, sizeof constant, "%g", constraint.constant);
-    lines.push_back(line + constant);
-  }
-  return lines;
-}
-
-TEST_F(ShareViewControllerTest, TheCardIsBuiltWithItsTextsAndConstraints) {
-  const auto shown = controller();
-  shown->loadView();
-  EXPECT_EQ(shown->preferredContentSize().width, 236);
-  EXPECT_EQ(shown->preferredContentSize().height, 124);
-  EXPECT_EQ(shown->view()->frame.width, 236);
-  EXPECT_EQ(shown->status->stringValue(), Localization::text("preparing"));
-  EXPECT_EQ(shown->confirm->title, Localization::text("dismiss"));
-
-  // The card: a column (a row of three images over the status line), then the button.
-  const auto& card = *shown->view();
-  ASSERT_EQ(card.subviews().size(), 2u);
-  const auto column = std::dynamic_pointer_cast<StackView>(card.subviews()[0]);
-  ASSERT_TRUE(column);
-  EXPECT_EQ(column->orientation, StackView::Orientation::vertical);
-  ASSERT_EQ(column->arrangedSubviews().size(), 2u);
-  const auto row = std::dynamic_pointer_cast<StackView>(column->arrangedSubviews()[0]);
-  ASSERT_TRUE(row);
-  EXPECT_EQ(row->orientation, StackView::Orientation::horizontal);
-  EXPECT_EQ(column->arrangedSubviews()[1], shown->status);
-  EXPECT_EQ(card.subviews()[1], shown->confirm);
-  ASSERT_EQ(row->arrangedSubviews().size(), 3u);
-  for (const auto& image : row->arrangedSubviews()) EXPECT_TRUE(std::dynamic_pointer_cast<ImageView>(image));
-
-  const std::map<const View*, std::string> names = {
-      {&card, "root"},
-      {column.get(), "column"},
-      {shown->status.get(), "status"},
-      {shown->confirm.get(), "button"},
-      {row->arrangedSubviews()[0].get(), "source"},
-      {row->arrangedSubviews()[1].get(), "arrow"},
-      {row->arrangedSubviews()[2].get(), "host"}};
-  EXPECT_THAT(described(card.constraints(), names),
-              ElementsAre("column.centerX == root.centerX + 0", "column.top == root.top + 16", "status.width <= 204",
-                          "button.trailing == root.trailing + -16", "button.top == column.bottom + 12"));
-  EXPECT_THAT(described(row->arrangedSubviews()[0]->constraints(), names),
-              ElementsAre("source.width == 30", "source.height == 30"));
-  EXPECT_THAT(described(row->arrangedSubviews()[1]->constraints(), names),
-              ElementsAre("arrow.width == 12", "arrow.height == 12"));
-  EXPECT_THAT(described(row->arrangedSubviews()[2]->constraints(), names),
-              ElementsAre("host.width == 30", "host.height == 30"));
-
-  shown->confirm->performClick();
-  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <unordered_set>
 
 #include "Cancellation.h"
 #include "ErrorDomain.h"
@@ -34,12 +33,6 @@ TEST(ShareImportFailureTest, ConstructionFromRawValueIsExact) {
   EXPECT_EQ(ShareImportFailure::fromRawValue("queuefull"), std::nullopt);
   EXPECT_EQ(ShareImportFailure::fromRawValue(""), std::nullopt);
   EXPECT_EQ(ShareImportFailure::fromRawValue("launchFailed"), std::nullopt);
-}
-
-TEST(ShareImportFailureTest, EqualCasesHashAlike) {
-  std::unordered_set<ShareImportFailure> seen{ShareImportFailure::tooLarge, ShareImportFailure::tooLarge,
-                                              ShareImportFailure::empty};
-  EXPECT_EQ(seen.size(), 2u);
 }
 
 TEST(ShareImportFailureTest, ForeignErrorsBecomePermissionOrReadFailed) {

@@ -2,29 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include "Errors.h"
 #include "ShareImportFailure.h"
+#include "Texts.h"
 
 namespace plumo {
 namespace {
 
 using Rules = ShareImportRules;
 
-std::error_code failureOf(auto operation) {
-  try {
-    operation();
-  } catch (const std::system_error& error) {
-    return error.code();
-  }
-  return {};
-}
-
 Data bytes(const std::string& text) { return Data(text.begin(), text.end()); }
 
-std::string repeated(const std::string& piece, std::size_t times) {
-  std::string text;
-  for (std::size_t index = 0; index < times; ++index) text += piece;
-  return text;
-}
+using testing::errorOf;
+using testing::repeated;
 
 TEST(ShareImportRulesTest, TextComesFromStringsAttributedStringsAndSmallUtf8Data) {
   EXPECT_EQ(Rules::text(std::string("  padded \n")), "  padded \n");
@@ -36,7 +26,7 @@ TEST(ShareImportRulesTest, TextComesFromStringsAttributedStringsAndSmallUtf8Data
   for (const Item& refused : {Item(Data(Rules::textDataLimit + 1, 'a')), Item(bytes("bad \xc3\x28")),
                               Item(bytes("\xed\xa0\x80")), Item(bytes("\xc0\xaf")), Item(OtherItem{"42"}),
                               Item(*Url::parse("https://example.com"))}) {
-    EXPECT_EQ(failureOf([&] { Rules::text(refused); }), ShareImportFailure::unsupported);
+    EXPECT_EQ(errorOf([&] { Rules::text(refused); }), ShareImportFailure::unsupported);
   }
 }
 
@@ -48,7 +38,7 @@ TEST(ShareImportRulesTest, LinksAreTrimmedAndMustBeWebLinks) {
   for (const char* refused : {"ftp://example.com/file", "example.com", "https://exa mple.com", "", " \n ",
                               "file:///etc/hosts", "httpx://example.com", "httpfoo:x", "htt://example.com",
                               "shttp://example.com"}) {
-    EXPECT_EQ(failureOf([&] { Rules::url(std::string(refused), false); }), ShareImportFailure::unsupported)
+    EXPECT_EQ(errorOf([&] { Rules::url(std::string(refused), false); }), ShareImportFailure::unsupported)
         << refused;
   }
 }
@@ -58,29 +48,30 @@ TEST(ShareImportRulesTest, FileUrlsAreTakenUnchangedAndWebLinksRefused) {
   EXPECT_EQ(Rules::url(file, true), file);
   EXPECT_EQ(Rules::url(file, true).path(), "/home/me/My File.txt");
   EXPECT_EQ(Rules::url(std::string("FILE:///tmp/x"), true).absoluteString(), "FILE:///tmp/x");
-  EXPECT_EQ(failureOf([] { Rules::url(std::string("https://example.com"), true); }), ShareImportFailure::unsupported);
-  EXPECT_EQ(failureOf([] { Rules::url(std::string("file://otherhost/etc/passwd"), true); }),
+  EXPECT_EQ(errorOf([] { Rules::url(std::string("https://example.com"), true); }), ShareImportFailure::unsupported);
+  EXPECT_EQ(errorOf([] { Rules::url(std::string("file://otherhost/etc/passwd"), true); }),
             ShareImportFailure::unsupported);
-  EXPECT_EQ(failureOf([] { Rules::url(OtherItem{}, true); }), ShareImportFailure::unsupported);
+  EXPECT_EQ(errorOf([] { Rules::url(OtherItem{}, true); }), ShareImportFailure::unsupported);
 }
 
 TEST(ShareImportRulesTest, EveryLimitIsInclusive) {
   const std::string longestText(Rules::textLimit, 'x');
-  EXPECT_NO_THROW(Rules::check(longestText, 10, Rules::fileLimit, Rules::totalLimit));
-  EXPECT_EQ(failureOf([&] { Rules::check(longestText + "x", 0); }), ShareImportFailure::tooLarge);
-  EXPECT_EQ(failureOf([] { Rules::check("", 11); }), ShareImportFailure::tooLarge);
-  EXPECT_EQ(failureOf([] { Rules::check("", 0, Rules::fileLimit + 1); }), ShareImportFailure::tooLarge);
-  EXPECT_EQ(failureOf([] { Rules::check("", 0, 0, Rules::totalLimit + 1); }), ShareImportFailure::tooLarge);
+  EXPECT_NO_THROW(Rules::check(
+      {.text = longestText, .files = Rules::fileCountLimit, .fileSize = Rules::fileLimit, .total = Rules::totalLimit}));
+  EXPECT_EQ(errorOf([&] { Rules::check({.text = longestText + "x"}); }), ShareImportFailure::tooLarge);
+  EXPECT_EQ(errorOf([] { Rules::check({.files = Rules::fileCountLimit + 1}); }), ShareImportFailure::tooLarge);
+  EXPECT_EQ(errorOf([] { Rules::check({.fileSize = Rules::fileLimit + 1}); }), ShareImportFailure::tooLarge);
+  EXPECT_EQ(errorOf([] { Rules::check({.total = Rules::totalLimit + 1}); }), ShareImportFailure::tooLarge);
 }
 
 TEST(ShareImportRulesTest, TextLengthCountsUtf16UnitsOutsideTheBasicPlaneTwice) {
   // The first scalar outside the plane, and one further on: both take two units.
   for (const char* astral : {"\xf0\x90\x80\x80", "\xf0\x9f\x98\x80"}) {  // U+10000, U+1F600
-    EXPECT_NO_THROW(Rules::check(repeated(astral, 65'536), 0));
-    EXPECT_EQ(failureOf([&] { Rules::check(repeated(astral, 65'537), 0); }), ShareImportFailure::tooLarge);
+    EXPECT_NO_THROW(Rules::check({.text = repeated(astral, 65'536)}));
+    EXPECT_EQ(errorOf([&] { Rules::check({.text = repeated(astral, 65'537)}); }), ShareImportFailure::tooLarge);
   }
-  EXPECT_NO_THROW(Rules::check(repeated("\xef\xbf\xbf", 131'072), 0)) << "U+FFFF, the last of the plane: one unit";
-  EXPECT_NO_THROW(Rules::check(repeated("\xc3\xa9", 131'072), 0)) << "two bytes, one unit";
+  EXPECT_NO_THROW(Rules::check({.text = repeated("\xef\xbf\xbf", 131'072)})) << "U+FFFF, the last of the plane: one unit";
+  EXPECT_NO_THROW(Rules::check({.text = repeated("\xc3\xa9", 131'072)})) << "two bytes, one unit";
 }
 
 TEST(ShareImportRulesTest, FileNamesFollowTheWorkedExamples) {

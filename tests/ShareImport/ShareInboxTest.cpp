@@ -12,6 +12,7 @@
 
 #include "Cancellation.h"
 #include "ErrorDomain.h"
+#include "Errors.h"
 #include "Files.h"
 #include "LockHolder.h"
 #include "ShareImportFailure.h"
@@ -24,25 +25,12 @@ using ::testing::HasSubstr;
 namespace plumo {
 namespace {
 
+using testing::errorOf;
+using testing::modeOf;
 using testing::readFile;
 using testing::writeFile;
 
 constexpr const char* shareId = "0f8b5a8e-9c1d-4e4e-8d1a-2b3c4d5e6f70";
-
-std::error_code errorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::system_error& error) {
-    return error.code();
-  }
-  return {};
-}
-
-mode_t modeOf(const fs::path& path) {
-  struct stat status {};
-  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-  return status.st_mode & 07777;
-}
 
 void setModificationTime(const fs::path& path, std::time_t seconds) {
   const timespec times[2] = {{seconds, 0}, {seconds, 0}};

@@ -6,6 +6,7 @@
 
 #include "Cancellation.h"
 #include "ErrorDomain.h"
+#include "Errors.h"
 #include "Files.h"
 #include "ShareImportFailure.h"
 #include "ShareImportRules.h"
@@ -76,12 +77,7 @@ class SharePayloadCollectorTest : public ::testing::Test {
   }
 
   std::error_code failureOf(const std::vector<ExtensionItem>& items, const std::stop_token& stop = {}) {
-    try {
-      collect(items, stop);
-    } catch (const std::system_error& error) {
-      return error.code();
-    }
-    return {};
+    return testing::errorOf([&] { collect(items, stop); });
   }
 };
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ErrorDomain.h"
+#include "Errors.h"
 #include "FileDescriptor.h"
 #include "Files.h"
 #include "ShareImportFailure.h"
@@ -107,12 +108,7 @@ class CopySharedFileTest : public ::testing::Test {
 
   std::error_code failureOf(const Url& url, std::int64_t total = 0, std::int64_t count = 0,
                             const std::optional<std::string>& suggested = std::nullopt) {
-    try {
-      copySharedFile(url, folder, suggested, total, count);
-    } catch (const std::system_error& error) {
-      return error.code();
-    }
-    return {};
+    return testing::errorOf([&] { copySharedFile(url, folder, suggested, total, count); });
   }
 };
 

@@ -9,12 +9,14 @@
 #include "PropertyList.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
+#include "Texts.h"
 
 namespace fs = std::filesystem;
 
 namespace plumo {
 namespace {
 
+using testing::repeated;
 using testing::runProgram;
 using testing::writeFile;
 
@@ -164,11 +166,6 @@ TEST_F(BridgeProgramTest, ASignatureThatIsTooDeepOrTooLargeIsRefused) {
     const auto result = runProgram({"/usr/bin/objcopy", "--update-section",
                                     ".plumo_codesign=" + (temporary / "signature.plist").string(), program.string()});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-  };
-  const auto repeated = [](const std::string& text, int times) {
-    std::string result;
-    for (int index = 0; index < times; ++index) result += text;
-    return result;
   };
   // The signature scripts/codesign writes, with `extra` beside its two keys; the root dictionary is level 1.
   const auto signedWith = [&](const std::string& extra) {

@@ -15,6 +15,7 @@ extern int _nl_msg_cat_cntr;
 }
 
 #include "Files.h"
+#include "GOwned.h"
 #include "TemporaryDirectory.h"
 
 // A selected file as Nautilus describes it to extensions: here only a location
@@ -114,9 +115,8 @@ NautilusFileInfo* fileInfo(GFile* location, GFile* activation = nullptr) {
 std::string label(NautilusMenuItem* item) {
   gchar* text = nullptr;
   g_object_get(item, "label", &text, nullptr);
-  std::string copy = text != nullptr ? text : "";
-  g_free(text);
-  return copy;
+  const GOwned<gchar> owned(text);
+  return owned ? owned.get() : "";
 }
 
 class ShareMenuProviderTest : public ::testing::Test {
@@ -213,9 +213,8 @@ TEST_F(ShareMenuProviderTest, NoItemWithoutASelectionOrForAnItemWithoutALocalPat
   select(g_file_new_for_uri("trash:///deleted.txt"));
   EXPECT_EQ(nautilus_menu_provider_get_file_items(provider, selection), nullptr);
 
-  NautilusFileInfo* folder = fileInfo(g_file_new_for_path(temporary.path().c_str()));
-  EXPECT_EQ(nautilus_menu_provider_get_background_items(provider, folder), nullptr);
-  g_object_unref(folder);
+  const GOwned<NautilusFileInfo> folder(fileInfo(g_file_new_for_path(temporary.path().c_str())));
+  EXPECT_EQ(nautilus_menu_provider_get_background_items(provider, folder.get()), nullptr);
 }
 
 TEST_F(ShareMenuProviderTest, TheItemSpeaksTheUsersLanguage) {
