@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
+#include <unistd.h>
 
 #include "FileDescriptor.h"
 #include "GOwned.h"
@@ -35,16 +36,35 @@ GOwned<GAppLaunchContext> launchContextWith(const std::vector<std::string>& envi
   return context;
 }
 
+// GIO's own routes to a handler that is no desktop entry (in a sandbox, the desktop portal over
+// D-Bus) start what they start with our standard streams: for that while, they are /dev/null.
+bool launchDefaultOnNothing(const std::string& url, GAppLaunchContext* context, int nothing) {
+  const FileDescriptor ours[] = {FileDescriptor(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)),
+                                 FileDescriptor(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)),
+                                 FileDescriptor(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1))};
+  for (const auto& stream : ours) {
+    if (!stream.isOpen()) return false;
+  }
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) ::dup2(nothing, stream);
+  GError* error = nullptr;
+  const bool opened = g_app_info_launch_default_for_uri(url.c_str(), context, &error);
+  g_clear_error(&error);
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) ::dup2(ours[stream].get(), stream);
+  return opened;
+}
+
 }  // namespace
 
 bool GioWorkspace::openUrl(const std::string& url) {
   const GOwned<gchar> scheme(g_uri_parse_scheme(url.c_str()));
   if (!scheme) return false;
-  const GOwned<GAppInfo> handler(g_app_info_get_default_for_uri_scheme(scheme.get()));
-  if (!handler || !G_IS_DESKTOP_APP_INFO(handler.get())) return false;
   const FileDescriptor nothing(::open("/dev/null", O_RDWR | O_CLOEXEC));
   if (!nothing.isOpen()) return false;
   const GOwned<GAppLaunchContext> context = launchContextWith(environment_);
+  const GOwned<GAppInfo> handler(g_app_info_get_default_for_uri_scheme(scheme.get()));
+  if (!handler || !G_IS_DESKTOP_APP_INFO(handler.get())) {
+    return launchDefaultOnNothing(url, context.get(), nothing.get());
+  }
   GList uris{const_cast<char*>(url.c_str()), nullptr, nullptr};
   GError* error = nullptr;
   const bool opened = g_desktop_app_info_launch_uris_as_manager_with_fds(

@@ -16,7 +16,8 @@ class GioWorkspace : public Workspace {
   explicit GioWorkspace(std::vector<std::string> environment) : environment_(std::move(environment)) {}
 
   // The application runs on its own: standard streams on /dev/null, never ours,
-  // and no signal blocked.
+  // and no signal blocked. A handler that is no desktop entry is left to GIO's
+  // default launch (in a sandbox, the desktop portal), our streams on /dev/null meanwhile.
   bool openUrl(const std::string& url) override;
   std::optional<Image> applicationIcon(const std::string& bundleId) override;
 

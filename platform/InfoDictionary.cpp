@@ -38,7 +38,7 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
 
 InfoDictionary::InfoDictionary(const std::filesystem::path& file) : root_(nullptr, &plist_free) {
   const auto bytes = readSmallFile(file);
-  if (bytes) root_ = PropertyList::fromXml(*bytes);
+  if (bytes) root_ = PropertyList::fromDocument(*bytes);
 }
 
 std::optional<std::string> InfoDictionary::string(const std::string& key) const {

@@ -8,10 +8,10 @@
 
 namespace plumo {
 
-// A bundle's information dictionary, Info.plist (an XML property list), read
-// once when it is made: one run of a share is one short process. A file that
-// is missing, is no regular file, cannot be read, or is no property list
-// within PropertyList's limits reads as a dictionary without keys.
+// A bundle's information dictionary, Info.plist (a property list, XML or
+// binary), read once when it is made: one run of a share is one short process.
+// A file that is missing, is no regular file, cannot be read, or is no property
+// list within PropertyList's limits reads as a dictionary without keys.
 class InfoDictionary {
  public:
   explicit InfoDictionary(const std::filesystem::path& file);

@@ -4,6 +4,8 @@
 #include <optional>
 #include <utility>
 
+#include "BinaryPlistScanner.h"
+
 namespace plumo {
 
 namespace {
@@ -110,6 +112,16 @@ PropertyList::Root PropertyList::fromXml(std::string_view xml) {
   if (!withinLimits(xml)) return root;
   plist_t parsed = nullptr;
   plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &parsed);
+  root.reset(parsed);
+  return root;
+}
+
+PropertyList::Root PropertyList::fromDocument(std::string_view document) {
+  if (!document.starts_with(BinaryPlistScanner::magic)) return fromXml(document);
+  Root root(nullptr, &plist_free);
+  if (!BinaryPlistScanner(document).withinLimits(byteLimit, depthLimit)) return root;
+  plist_t parsed = nullptr;
+  plist_from_bin(document.data(), static_cast<std::uint32_t>(document.size()), &parsed);
   root.reset(parsed);
   return root;
 }

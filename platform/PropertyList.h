@@ -7,7 +7,7 @@
 
 namespace plumo {
 
-// An XML property list from bytes nobody vouches for (a signature, a bundle's
+// A property list from bytes nobody vouches for (a signature, a bundle's
 // Info.plist). libplist recurses once per level of nesting, and a document
 // nested a million levels deep overflows the stack, so a document that is too
 // large or nested too deeply is refused before libplist sees it.
@@ -20,6 +20,8 @@ class PropertyList {
 
   // The parsed root; null when the document is refused or is no property list.
   static Root fromXml(std::string_view xml);
+  // The same for a document in either form: binary (it starts "bplist00") or XML.
+  static Root fromDocument(std::string_view document);
 
   // Whether the document stays within both limits, judged by a scan of its tags.
   static bool withinLimits(std::string_view xml);

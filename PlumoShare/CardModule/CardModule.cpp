@@ -31,7 +31,9 @@ std::unique_ptr<CardWindow> CardModule::openWindow(const std::filesystem::path& 
     return nullptr;
   };
   if (const auto defect = LoadableModule::defect(module)) return notLoaded(module.string() + ": " + *defect);
-  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Lazily: the toolkit's libraries that ask for it themselves are bound at
+  // once, the others only as far as the card calls them, before its first frame.
+  void* handle = ::dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (handle == nullptr) return notLoaded(::dlerror());
   const auto open = reinterpret_cast<CardWindow* (*)()>(::dlsym(handle, entryPoint));
   if (open == nullptr) return notLoaded(module.string() + ": no entry point " + entryPoint);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <plist/plist.h>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -16,6 +17,8 @@
 #include <utility>
 #include <unistd.h>
 
+#include "Eventually.h"
+#include "FakeOpenUriPortal.h"
 #include "Files.h"
 #include "Pipe.h"
 #include "RunningProgram.h"
@@ -357,6 +360,49 @@ TEST_F(PlumoShareProgramTest, TextOrFolderPathsThatAreNotUtf8AreRefusedAsUnsuppo
   EXPECT_TRUE(inboxShares().empty());
 }
 
+// A binary property list ("bplist00") of `levels` arrays, each holding `width` references to the
+// next, around one `true`; references and offsets take three bytes.
+std::string nestedBinaryPlist(int levels, int width) {
+  const auto bigEndian = [](std::uint64_t value, int size) {
+    std::string bytes;
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+    return bytes;
+  };
+  std::string document = "bplist00";
+  std::vector<std::size_t> offsets;
+  for (int level = 0; level < levels; ++level) {
+    offsets.push_back(document.size());
+    document += static_cast<char>(0xA0 | width);
+    for (int reference = 0; reference < width; ++reference) document += bigEndian(level + 1, 3);
+  }
+  offsets.push_back(document.size());
+  document += '\x09';
+  const std::size_t offsetTable = document.size();
+  for (const std::size_t offset : offsets) document += bigEndian(offset, 3);
+  return document + std::string(6, '\0') + "\x03\x03" + bigEndian(offsets.size(), 8) + bigEndian(0, 8) +
+         bigEndian(offsetTable, 8);
+}
+
+// Tools write Info.plist in either form: the binary one gives the same keys.
+TEST_F(PlumoShareProgramTest, ABinaryInfoPlistIsRead) {
+  plist_t parsed = nullptr;
+  const std::string xml = readFile(fs::path(PLUMO_BUNDLE_DIR) / "Info.plist");
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &parsed);
+  ASSERT_NE(parsed, nullptr);
+  char* binary = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(parsed, &binary, &length);
+  plist_free(parsed);
+  ASSERT_NE(binary, nullptr);
+  fs::create_directories(home / "bundle");
+  writeFile(home / "bundle" / "Info.plist", std::string(binary, length));
+  std::free(binary);
+
+  const auto result = share({"--bundle", (home / "bundle").string(), "--text", "hello"});
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  EXPECT_EQ(inboxShares().size(), 1u);
+}
+
 TEST_F(PlumoShareProgramTest, AnInfoPlistThatCannotBeReadIsABundleWithoutKeys) {
   const fs::path bundle = home / "bundle";
   const auto expectNoKeys = [&](const char* what) {
@@ -372,6 +418,12 @@ TEST_F(PlumoShareProgramTest, AnInfoPlistThatCannotBeReadIsABundleWithoutKeys) {
   for (int level = 0; level < 1'000'000; ++level) nested += "<array>";
   writeFile(bundle / "Info.plist", nested);
   expectNoKeys("a million nested arrays");
+
+  // libplist would recurse 100,000 levels deep, or copy one object 2^60 times (once per reference).
+  writeFile(bundle / "Info.plist", nestedBinaryPlist(100'000, 1));
+  expectNoKeys("binary, 100,000 nested arrays");
+  writeFile(bundle / "Info.plist", nestedBinaryPlist(60, 2));
+  expectNoKeys("binary, 60 levels of two references to the next");
 }
 
 // An I/O error while the type of a named file is looked up (strace makes its stat fail).
@@ -483,6 +535,26 @@ TEST_F(PlumoShareProgramTest, TheHostRunsOnItsOwnStreamsAndTheCallersEnvironment
   EXPECT_THAT(recorded, HasSubstr("streams=/dev/null /dev/null /dev/null\n"));
   EXPECT_THAT(recorded, HasSubstr("LANGUAGE=unset\nGSK_RENDERER=unset\nLANG=fr_FR.UTF-8\ncaller=yes\n"));
   EXPECT_THAT(recorded, HasSubstr("SigBlk:\t0000000000000000\n"));
+}
+
+// Where no desktop entry handles the scheme, GIO has routes of its own: in a sandbox, the desktop
+// portal over D-Bus. The URL taken there is a share opened.
+TEST_F(PlumoShareProgramTest, WithoutADesktopEntryTheUrlTakesGiosOwnRoute) {
+  testing::RunningProgram bus({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(testing::eventually([&] { return bus.standardOutputSoFar().ends_with("\n"); }))
+      << bus.standardErrorSoFar();
+  const std::string address = bus.standardOutputSoFar().substr(0, bus.standardOutputSoFar().find('\n'));
+  testing::FakeOpenUriPortal portal(address);
+  ASSERT_TRUE(portal.ready());
+  auto environment = this->environment();
+  environment["DBUS_SESSION_BUS_ADDRESS"] = address;
+  environment["GTK_USE_PORTAL"] = "1";  // GIO 2.74's word for "in a sandbox"
+
+  const auto result = runProgram(command({"--text", "through the portal"}), environment);
+
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  const auto id = fs::path(onlyShare()).filename().string();
+  EXPECT_EQ(portal.openedUris(), std::vector<std::string>{PLUMO_SCHEME "://bot-share?id=" + id});
 }
 
 // A published share is handed off whatever became of standard output.
