@@ -6,9 +6,14 @@ all: build
 deps:
 	scripts/install-deps
 
-# What only the tests need: browsers, the KDE plugin's framework, package checks.
+# What only the tests need: browsers, the KDE plugin's framework, package checks, and
+# the npm packages of browser/'s lockfile (installed again only when the lockfile changes).
 deps-test:
 	scripts/install-deps --test
+	$(MAKE) browser/node_modules/.package-lock.json
+
+browser/node_modules/.package-lock.json: browser/package-lock.json
+	npm ci --prefix browser --no-audit --no-fund
 
 build: deps
 	cmake --preset default

@@ -127,6 +127,11 @@ std::optional<UTType> UTType::withMimeType(std::string_view mimeType) {
   return std::nullopt;
 }
 
+std::optional<UTType> UTType::named(std::string_view identifierOrMimeType) {
+  if (const auto declared = withIdentifier(identifierOrMimeType)) return declared;
+  return withMimeType(identifierOrMimeType);
+}
+
 std::optional<std::string> UTType::preferredFilenameExtension() const {
   if (declaration_->preferredFilenameExtension.empty()) return std::nullopt;
   return std::string(declaration_->preferredFilenameExtension);

@@ -22,6 +22,8 @@ class UTType {
   static std::optional<UTType> withIdentifier(std::string_view identifier);
   // The declared type of a MIME type, parameters ignored; absent when none matches.
   static std::optional<UTType> withMimeType(std::string_view mimeType);
+  // A type as people name it: its identifier, or else a MIME type.
+  static std::optional<UTType> named(std::string_view identifierOrMimeType);
 
   std::string_view identifier() const { return declaration_->identifier; }
   std::optional<std::string> preferredFilenameExtension() const;

@@ -106,6 +106,12 @@ void bytesRead(GObject* stream, GAsyncResult* result, gpointer data) {
 
 }  // namespace
 
+GtkCardWindow::~GtkCardWindow() {
+  if (window_ == nullptr) return;
+  window_.reset();
+  gdk_display_flush(gdk_display_get_default());
+}
+
 void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& view,
                          const std::shared_ptr<Button>& dismiss, std::function<void()> appeared) {
   window_.reset();

@@ -11,6 +11,14 @@ namespace plumo {
 // goes before the widgets it shows.
 class GtkCardWindow : public CardWindow {
  public:
+  GtkCardWindow() = default;
+  GtkCardWindow(const GtkCardWindow&) = delete;
+  GtkCardWindow& operator=(const GtkCardWindow&) = delete;
+  // The window leaves the screen at once with its owner, not at the main loop's
+  // next turn: a program that waits for its next request (the browser's native
+  // host) shows no stale card.
+  ~GtkCardWindow() override;
+
   void show(const std::string& title, const std::shared_ptr<View>& view, const std::shared_ptr<Button>& dismiss,
             std::function<void()> appeared) override;
   std::optional<ClipboardContents> readClipboard(std::size_t byteLimit) override;

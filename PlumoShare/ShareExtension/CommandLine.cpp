@@ -11,7 +11,6 @@
 #include "GOwned.h"
 #include "LocalFile.h"
 #include "ShareImportFailure.h"
-#include "ShareImportRules.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
 
@@ -25,8 +24,7 @@ constexpr const char* clipboardStem = "clipboard";
 using UnshareableItem = CommandLine::UnshareableItem;
 
 std::string typeIdentifierOf(const std::string& type) {
-  if (const auto declared = UTType::withIdentifier(type)) return std::string(declared->identifier());
-  if (const auto byMime = UTType::withMimeType(type)) return std::string(byMime->identifier());
+  if (const auto named = UTType::named(type)) return std::string(named->identifier());
   throw CommandLine::UsageError("unknown type '" + type + "': give a type identifier or a MIME type");
 }
 
@@ -59,7 +57,7 @@ std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
   const auto url = Url::parse(item);
   if (!url) throw unsupported("'" + item + "' is not a valid URL");
   if (url->isFileUrl()) return fileProvider(url->path());
-  if (ShareImportRules::isWebLink(*url)) return std::make_shared<WebLinkItemProvider>(*url);
+  if (auto link = WebLinkItemProvider::forLink(item)) return link;
   if (::strcasecmp(url->scheme().c_str(), "file") == 0) {
     throw unsupported("'" + item + "' names a file of another computer");
   }

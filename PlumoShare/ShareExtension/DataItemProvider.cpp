@@ -11,7 +11,6 @@
 #include "ErrorDomain.h"
 #include "ShareImportRules.h"
 #include "UTType.h"
-#include "Utf8.h"
 
 namespace plumo {
 
@@ -128,9 +127,7 @@ void DataItemProvider::loadItem(const std::string&, ItemCompletion completion) {
   answerOnOwnThread([input = input_, type = typeIdentifier_, completion = std::move(completion)] {
     const Input& read = readOnce(*input);
     if (read.error) return completion(std::nullopt, read.error);
-    std::string text(read.bytes.begin(), read.bytes.end());
-    if (UTType::identifierConformsTo(type, UTType::text) && Utf8::isValid(text)) return completion(std::move(text), {});
-    completion(read.bytes, {});
+    completion(itemOf(type, read.bytes), {});
   });
 }
 

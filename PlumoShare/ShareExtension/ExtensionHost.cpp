@@ -1,9 +1,7 @@
 #include "ExtensionHost.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <glib-unix.h>
 
 #include "Localization.h"
@@ -15,8 +13,11 @@ namespace plumo {
 
 using Phase = ShareViewController::Phase;
 
-ExtensionHost::ExtensionHost(std::vector<ExtensionItem> items)
-    : items_(std::move(items)), loop_(g_main_loop_new(nullptr, FALSE)) {}
+ExtensionHost::ExtensionHost(std::vector<ExtensionItem> items, std::string program, Published published)
+    : items_(std::move(items)),
+      program_(std::move(program)),
+      published_(std::move(published)),
+      loop_(g_main_loop_new(nullptr, FALSE)) {}
 
 void ExtensionHost::completeRequest() { end(handedOff); }
 
@@ -89,24 +90,20 @@ void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& control
 }
 
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
-  controller.status->setObserver([&controller](const std::string& text) { printStatus(controller, text); });
+  controller.status->setObserver([this, &controller](const std::string& text) { printStatus(controller, text); });
 }
 
 // A failure's line adds the system's reason, where there is one.
-void ExtensionHost::printStatus(const ShareViewController& controller, const std::string& text) {
+void ExtensionHost::printStatus(const ShareViewController& controller, const std::string& text) const {
   const auto reason = controller.phase() == Phase::failed ? controller.failureReason() : std::nullopt;
-  std::fprintf(stderr, "plumo-share: %s%s\n", text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
+  std::fprintf(stderr, "%s: %s%s\n", program_.c_str(), text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
 }
 
 void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {
   controller.setPhaseObserver([this, &controller, windowed](Phase phase) {
     phase_ = phase;
-    if (phase == Phase::published) {
-      const auto share = ShareInbox(controller.staged()->root()).shareFolder(controller.staged()->id());
-      // The share is published whatever becomes of standard output: the hand-off goes on.
-      if (std::printf("%s\n", share.c_str()) < 0 || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "plumo-share: the share's path could not be written: %s\n", std::strerror(errno));
-      }
+    if (phase == Phase::published && published_) {
+      published_(ShareInbox(controller.staged()->root()).shareFolder(controller.staged()->id()));
     }
     if (!windowed && (phase == Phase::failed || phase == Phase::handOffFailed)) {
       MainThread::post([button = controller.confirm] { button->performClick(); });

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "CardWindow.h"
@@ -13,14 +15,18 @@ namespace plumo {
 
 // Runs one share request in this process: hands the controller its input
 // items, shows its card, runs the main loop until the request ends, and tells
-// how it ended. Without a window the status text goes to standard error, and
-// a failure ends the request as if the user had dismissed the card; with one, a
-// failure's status text goes there once the card is dismissed.
+// how it ended. Without a window the status text goes to standard error, after
+// the program's name, and a failure ends the request as if the user had
+// dismissed the card; with one, a failure's status text goes there once the
+// card is dismissed.
 class ExtensionHost : public ExtensionContext {
  public:
   enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
 
-  explicit ExtensionHost(std::vector<ExtensionItem> items);
+  using Published = std::function<void(const std::filesystem::path& share)>;
+
+  // `published` learns the share's folder in the inbox once it is there.
+  ExtensionHost(std::vector<ExtensionItem> items, std::string program, Published published = {});
   ExtensionHost(const ExtensionHost&) = delete;
   ExtensionHost& operator=(const ExtensionHost&) = delete;
 
@@ -40,12 +46,14 @@ class ExtensionHost : public ExtensionContext {
   void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
                 std::function<void()> appeared);
   void reportOnTerminal(ShareViewController& controller);
-  static void printStatus(const ShareViewController& controller, const std::string& text);
+  void printStatus(const ShareViewController& controller, const std::string& text) const;
   void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
   int runUntilTheRequestEnds(ShareViewController& controller);
 
   std::vector<ExtensionItem> items_;
+  std::string program_;
+  Published published_;
   GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
   bool refused_ = false;

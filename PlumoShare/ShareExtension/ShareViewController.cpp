@@ -228,6 +228,7 @@ void ShareViewController::failImport(const std::string& stage, const std::except
                           std::string(category.rawValue()).c_str(), error.category().name(),
                           static_cast<std::int64_t>(error.value())));
   failureReason_ = systemReasonOf(failure);
+  failure_ = category;
   enter(Phase::failed);
   status->setStringValue(text("error." + std::string(category.rawValue())));
 }

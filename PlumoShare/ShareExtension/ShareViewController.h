@@ -15,6 +15,7 @@
 #include "Label.h"
 #include "Logger.h"
 #include "ShareBundle.h"
+#include "ShareImportFailure.h"
 #include "SharePayload.h"
 #include "ShareStagingStore.h"
 #include "View.h"
@@ -68,6 +69,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   const std::shared_ptr<ShareStagingStore>& staged() const { return staged_; }
   // What the system said about the last failure ("No space left on device"), where it said anything.
   const std::optional<std::string>& failureReason() const { return failureReason_; }
+  // The category of the failure shown, once the request has failed.
+  const std::optional<ShareImportFailure>& failure() const { return failure_; }
 
  private:
   struct ImportTask {
@@ -102,6 +105,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   Size preferredContentSize_{0, 0};
   Phase phase_ = Phase::created;
   std::optional<std::string> failureReason_;
+  std::optional<ShareImportFailure> failure_;
   std::function<void(Phase)> phaseObserver_;
 };
 

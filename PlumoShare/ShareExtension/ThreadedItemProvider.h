@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "ItemProvider.h"
+#include "UTType.h"
+#include "Utf8.h"
 
 namespace plumo {
 
@@ -13,6 +15,13 @@ namespace plumo {
 class ThreadedItemProvider : public ItemProvider {
  protected:
   static void answerOnOwnThread(std::function<void()> answer) { std::thread(std::move(answer)).detach(); }
+
+  // Bytes offered under `type` as an item: a string for a text type when they are valid UTF-8, the data otherwise.
+  static Item itemOf(const std::string& type, const Data& bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    if (UTType::identifierConformsTo(type, UTType::text) && Utf8::isValid(text)) return text;
+    return bytes;
+  }
 };
 
 }  // namespace plumo

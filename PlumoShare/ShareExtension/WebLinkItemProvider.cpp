@@ -1,6 +1,14 @@
 #include "WebLinkItemProvider.h"
 
+#include "ShareImportRules.h"
+
 namespace plumo {
+
+std::shared_ptr<WebLinkItemProvider> WebLinkItemProvider::forLink(const std::string& text) {
+  const auto url = Url::parse(text);
+  if (!url || !ShareImportRules::isWebLink(*url)) return nullptr;
+  return std::make_shared<WebLinkItemProvider>(*url);
+}
 
 void WebLinkItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
   answerOnOwnThread([completion = std::move(completion)] { completion(std::nullopt, {}); });

@@ -1,15 +1,13 @@
 // plumo-share: shares files, folders, links and text with the Plumo host application.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
-#include "CardModule.h"
 #include "CommandLine.h"
-#include "ExtensionHost.h"
-#include "GioWorkspace.h"
 #include "InstalledFiles.h"
 #include "Localization.h"
-#include "Logger.h"
-#include "ProcessStart.h"
+#include "ShareFrontEnd.h"
 #include "ShareImportRules.h"
 #include "Utf8.h"
 
@@ -26,19 +24,17 @@ int usageError(const std::string& message) {
   return plumo::ExtensionHost::usageError;
 }
 
-// The first code of ours to run: the dynamic loader calls the program's preinit functions
-// before the initializers of any library, so SIGINT and SIGTERM wait, held, for the main loop
-// from here on instead of ending the process.
-[[gnu::used, gnu::section(".preinit_array")]] constexpr void (*holdSignalsBeforeLibraries)() =
-    &plumo::ProcessStart::holdTerminationSignals;
+// The share is published whatever becomes of standard output: the hand-off goes on.
+void printSharePath(const std::filesystem::path& share) {
+  if (std::printf("%s\n", share.c_str()) < 0 || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "plumo-share: the share's path could not be written: %s\n", std::strerror(errno));
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  plumo::ProcessStart::openClosedStandardStreams();
-  plumo::ProcessStart::failWritesToClosedPipes();
-  plumo::Logger::installWriter();
-  const auto callerEnvironment = plumo::ProcessStart::callerEnvironment();
+  plumo::ShareFrontEnd frontEnd("plumo-share");
 
   using plumo::CommandLine;
   CommandLine commandLine;
@@ -49,14 +45,10 @@ int main(int argc, char** argv) {
   }
   if (commandLine.help) return printed(CommandLine::usage);
   if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
-
-  const auto bundle = commandLine.bundle.value_or(plumo::InstalledFiles::bundle());
-  plumo::Localization::setUp(bundle);
+  frontEnd.useBundle(commandLine.bundle.value_or(plumo::InstalledFiles::bundle()));
 
   // The card's module also reads the clipboard, which it shares a display with.
-  auto card = commandLine.noUi && !commandLine.clipboard
-                  ? nullptr
-                  : plumo::CardModule::openWindow(plumo::CardModule::installedIn(plumo::InstalledFiles::prefix()));
+  auto card = commandLine.noUi && !commandLine.clipboard ? nullptr : plumo::ShareFrontEnd::openCard();
   std::optional<plumo::ClipboardContents> clipboardContents;
   if (commandLine.clipboard) {
     if (!card) return usageError("--clipboard needs a display");
@@ -65,19 +57,13 @@ int main(int argc, char** argv) {
   if (commandLine.noUi) card.reset();
 
   plumo::ExtensionItem item;
-  std::optional<std::string> refusal;
   try {
     item = commandLine.extensionItem(clipboardContents);
   } catch (const CommandLine::UnshareableItem& error) {
     usageError(error.what());
-    if (!card) return plumo::ExtensionHost::usageError;
-    refusal = plumo::Localization::text(error.statusKey);
+    return card ? frontEnd.refuse(*card, plumo::Localization::text(error.statusKey)) : plumo::ExtensionHost::usageError;
   } catch (const CommandLine::UsageError& error) {
     return usageError(error.what());
   }
-
-  plumo::ExtensionHost host(refusal ? std::vector<plumo::ExtensionItem>{} : std::vector{item});
-  plumo::GioWorkspace workspace(callerEnvironment);
-  const auto controller = std::make_shared<plumo::ShareViewController>(bundle, &host, workspace);
-  return refusal ? host.refuse(controller, *card, *refusal) : host.run(controller, card.get());
+  return frontEnd.run({item}, std::move(card), printSharePath).status;
 }

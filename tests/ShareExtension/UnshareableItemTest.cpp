@@ -50,7 +50,7 @@ TEST(UnshareableItemTest, TheCardShowsTheTextUntilDismissedAndNothingIsStaged) {
   testing::TemporaryDirectory temporary;
   testing::writeFile(temporary / "Info.plist", "<plist version=\"1.0\"><dict/></plist>");
   testing::RecordingWorkspace workspace;
-  ExtensionHost host({});
+  ExtensionHost host({}, "plumo-share");
   const auto controller = std::make_shared<ShareViewController>(temporary.path(), &host, workspace);
   DismissedCard card;
 

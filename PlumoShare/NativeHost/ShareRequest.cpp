@@ -1,0 +1,107 @@
+#include "ShareRequest.h"
+
+#include <glib.h>
+#include <nlohmann/json.hpp>
+
+#include "BytesItemProvider.h"
+#include "SharePayloadCollector.h"
+#include "UTType.h"
+#include "Utf8.h"
+#include "WebLinkItemProvider.h"
+
+namespace plumo {
+
+namespace {
+
+using Json = nlohmann::json;
+using Invalid = ShareRequest::Invalid;
+
+// An object with exactly these members, each present.
+const Json& members(const Json& value, std::initializer_list<const char*> names, const std::string& what) {
+  if (!value.is_object() || value.size() != names.size()) throw Invalid(what + " must be an object of its own members");
+  for (const char* name : names) {
+    if (!value.contains(name)) throw Invalid(what + " has no \"" + name + "\"");
+  }
+  return value;
+}
+
+const std::string& string(const Json& value, const std::string& what) {
+  if (!value.is_string()) throw Invalid(what + " must be a string");
+  return value.get_ref<const std::string&>();
+}
+
+bool isBase64(std::string_view text) {
+  static constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() % 4 != 0) return false;
+  const std::size_t padding = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+  return text.substr(0, text.size() - padding).find_first_not_of(alphabet) == std::string_view::npos;
+}
+
+Data base64Decoded(const std::string& text) {
+  if (!isBase64(text)) throw Invalid("a file's data is not base64");
+  gsize length = 0;
+  guchar* bytes = g_base64_decode(text.c_str(), &length);
+  Data data(bytes, bytes + length);
+  g_free(bytes);
+  return data;
+}
+
+std::shared_ptr<ItemProvider> fileProvider(const Json& file) {
+  members(file, {"name", "type", "data"}, "a file");
+  const std::string& name = string(file["name"], "a file's name");
+  if (name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+    throw Invalid("a file's name may hold no slash and no NUL");
+  }
+  const std::string& typeName = string(file["type"], "a file's type");
+  const auto type = UTType::named(typeName);
+  if (!type) throw Invalid("unknown type '" + typeName + "': give a type identifier or a MIME type");
+  Data bytes = base64Decoded(string(file["data"], "a file's data"));
+  return std::make_shared<BytesItemProvider>(std::string(type->identifier()), std::move(bytes),
+                                             name.empty() ? std::nullopt : std::optional(name));
+}
+
+std::shared_ptr<ItemProvider> provider(const Json& item) {
+  if (!item.is_object() || item.size() != 1) throw Invalid("an item must be an object of one member");
+  const auto& [kind, value] = *item.items().begin();
+  if (kind == "text") {
+    const std::string& text = string(value, "a text");
+    return std::make_shared<BytesItemProvider>(std::string(UTType::plainText.identifier()),
+                                               Data(text.begin(), text.end()));
+  }
+  if (kind == "url") {
+    const std::string& url = string(value, "a url");
+    if (auto link = WebLinkItemProvider::forLink(url)) return link;
+    throw Invalid("'" + url + "' is not an http or https link");
+  }
+  if (kind == "file") return fileProvider(value);
+  throw Invalid("unknown item kind \"" + kind + "\"");
+}
+
+}  // namespace
+
+ExtensionItem ShareRequest::parse(std::string_view message) {
+  // The JSON parser would say so too, but less plainly.
+  if (!Utf8::isValid(message)) throw Invalid("the request is not UTF-8");
+  Json request;
+  try {
+    request = Json::parse(message);
+  } catch (const Json::parse_error& error) {
+    throw Invalid(std::string("the request is not JSON: ") + error.what());
+  }
+  members(request, {"version", "items"}, "the request");
+  if (request["version"] != version) {
+    throw Invalid("unsupported version " + request["version"].dump() + ": this host speaks version " +
+                  std::to_string(version));
+  }
+  const Json& items = request["items"];
+  if (!items.is_array()) throw Invalid("\"items\" must be an array");
+  if (items.size() > SharePayloadCollector::attachmentLimit) {
+    throw Invalid("more than " + std::to_string(SharePayloadCollector::attachmentLimit) + " items");
+  }
+  ExtensionItem item;
+  auto& attachments = item.attachments.emplace();
+  for (const auto& entry : items) attachments.push_back(provider(entry));
+  return item;
+}
+
+}  // namespace plumo

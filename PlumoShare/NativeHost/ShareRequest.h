@@ -1,0 +1,28 @@
+#pragma once
+
+#include <stdexcept>
+#include <string_view>
+
+#include "ExtensionItem.h"
+
+namespace plumo {
+
+// One request of the browser extension, checked whole before anything is staged:
+//   {"version": 1, "items": [ITEM, ...]}
+// where ITEM is {"text": "..."}, {"url": "https://..."} or
+// {"file": {"name": "photo.png", "type": "image/png", "data": "<base64>"}},
+// `type` being a type identifier or a MIME type. What it shares is the share's
+// business: the request only names items.
+struct ShareRequest {
+  static constexpr int version = 1;
+
+  // A request the host cannot take; its text goes back to the extension.
+  struct Invalid : std::runtime_error {
+    using std::runtime_error::runtime_error;
+  };
+
+  // One extension item with an attachment per ITEM, in order. Throws Invalid.
+  static ExtensionItem parse(std::string_view message);
+};
+
+}  // namespace plumo

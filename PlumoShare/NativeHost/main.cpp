@@ -1,0 +1,102 @@
+// plumo-share-native-host: the browser extension's way into the share. The
+// browser starts it and sends share requests over native messaging; each
+// runs through the same flow as plumo-share and gets one reply.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "InstalledFiles.h"
+#include "NativeHostManifests.h"
+#include "NativeMessageChannel.h"
+#include "ShareFrontEnd.h"
+#include "ShareReply.h"
+#include "ShareRequest.h"
+#include "Utf8.h"
+
+namespace {
+
+constexpr const char* usage =
+    "usage: plumo-share-native-host [--register-user]\n"
+    "Browsers start this program to share with Plumo from their extension.\n"
+    "  --register-user  make it known to Chromium, Google Chrome and Firefox for this user\n"
+    "  --version        print the version and exit\n"
+    "  --help           print this help and exit\n";
+
+int registerUser() {
+  try {
+    for (const auto& manifest : plumo::NativeHostManifests::registerUser(plumo::InstalledFiles::bundle())) {
+      std::printf("%s\n", manifest.c_str());
+    }
+    return 0;
+  } catch (const std::filesystem::filesystem_error& error) {
+    std::fprintf(stderr, "plumo-share-native-host: %s\n", error.what());
+    return 1;
+  }
+}
+
+// Standard output is the protocol's alone: the replies get a descriptor of their
+// own, and whatever else would write to standard output (a library, a child)
+// writes to standard error.
+int takeStandardOutput() {
+  const int replies = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  ::dup2(STDERR_FILENO, STDOUT_FILENO);
+  return replies;
+}
+
+// SIGINT and SIGTERM, held since the start, end the wait between two requests;
+// during a request they dismiss it, as plumo-share's do.
+int terminationSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return ::signalfd(-1, &signals, SFD_CLOEXEC);
+}
+
+// Every request gets one reply, until the browser closes our standard input.
+int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& channel) {
+  using plumo::ShareReply;
+  while (true) {
+    std::optional<std::string> message;
+    try {
+      message = channel.read();
+    } catch (const plumo::NativeMessageChannel::BrokenFrame& broken) {
+      channel.write(ShareReply::invalid(broken.what()));
+      return 1;
+    }
+    if (!message) return 0;
+    std::string reply;
+    try {
+      auto item = plumo::ShareRequest::parse(*message);
+      message.reset();
+      reply = ShareReply::to(frontEnd.run({std::move(item)}, plumo::ShareFrontEnd::openCard()));
+    } catch (const plumo::ShareRequest::Invalid& invalid) {
+      reply = ShareReply::invalid(invalid.what());
+    }
+    if (!channel.write(reply)) return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  plumo::ShareFrontEnd frontEnd("plumo-share-native-host");
+  // The browser's own arguments (the extension's origin, the manifest's path) name nothing to do.
+  const std::string option = argc > 1 ? argv[1] : "";
+  if (option == "--help") return std::fputs(usage, stdout) < 0;
+  if (option == "--version") return std::fputs("plumo-share-native-host " PLUMO_VERSION "\n", stdout) < 0;
+  if (option == "--register-user") return registerUser();
+  if (option.starts_with("--")) {
+    std::fprintf(stderr, "plumo-share-native-host: unknown option %s (see plumo-share-native-host --help)\n",
+                 plumo::Utf8::escaped(option).c_str());
+    return plumo::ExtensionHost::usageError;
+  }
+
+  plumo::NativeMessageChannel channel(STDIN_FILENO, takeStandardOutput(), terminationSignals());
+  frontEnd.useBundle(plumo::InstalledFiles::bundle());
+  return serve(frontEnd, channel);
+}

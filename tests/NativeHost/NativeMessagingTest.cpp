@@ -1,0 +1,111 @@
+// The protocol of the browser's native host: framing, and the requests it refuses before anything is staged.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "NativeMessageChannel.h"
+#include "Pipe.h"
+#include "ShareRequest.h"
+
+using ::testing::HasSubstr;
+
+namespace plumo {
+namespace {
+
+std::string lengthOf(std::uint32_t length) {
+  std::string bytes(sizeof length, '\0');
+  std::memcpy(bytes.data(), &length, sizeof length);
+  return bytes;
+}
+
+// What a channel reads from these bytes, the input closed after them: the
+// messages, then "end" or "broken: <reason>".
+std::vector<std::string> readAll(const std::string& bytes) {
+  testing::Pipe input;
+  testing::Pipe stop;
+  std::thread writer([&] {
+    (void)!::write(input.ends[1], bytes.data(), bytes.size());
+    input.closeEnd(1);
+  });
+  NativeMessageChannel channel(input.ends[0], -1, stop.ends[0]);
+  std::vector<std::string> read;
+  try {
+    while (const auto message = channel.read()) read.push_back(*message);
+    read.push_back("end");
+  } catch (const NativeMessageChannel::BrokenFrame& broken) {
+    read.push_back(std::string("broken: ") + broken.what());
+  }
+  writer.join();
+  return read;
+}
+
+TEST(NativeMessageChannelTest, ReadsFramesInNativeByteOrderUntilTheInputEndsOrBreaksOrGrowsOverTheLimit) {
+  const std::string two = NativeMessageChannel::frame("{\"a\":1}") + NativeMessageChannel::frame("[]");
+  EXPECT_EQ(two.substr(0, 4), lengthOf(7));
+  EXPECT_EQ(readAll(two), (std::vector<std::string>{"{\"a\":1}", "[]", "end"}));
+  EXPECT_EQ(readAll(""), (std::vector<std::string>{"end"}));
+
+  const auto cutHeader = readAll(NativeMessageChannel::frame("[]") + lengthOf(9).substr(0, 3));
+  ASSERT_EQ(cutHeader.size(), 2u);
+  EXPECT_THAT(cutHeader[1], HasSubstr("length is cut short"));
+  EXPECT_THAT(readAll(lengthOf(9) + "[1,2]").back(), HasSubstr("cut short: 5 of 9 bytes"));
+  // Refused from its length alone: nothing of it is read or held.
+  EXPECT_THAT(readAll(lengthOf(NativeMessageChannel::messageLimit + 1)).back(), HasSubstr("over the limit"));
+  EXPECT_THAT(readAll(lengthOf(0xffffffff) + "{}").back(), HasSubstr("over the limit"));
+  // Room for a share's 50 MiB of files in base64 with its texts, and not much more.
+  EXPECT_GE(NativeMessageChannel::messageLimit, 52'428'800u / 3 * 4 + 4 + 131'072u * 6);
+  EXPECT_LE(NativeMessageChannel::messageLimit, 72u * 1024 * 1024);
+}
+
+TEST(NativeMessageChannelTest, AByteOnTheStopDescriptorEndsAWaitingRead) {
+  testing::Pipe input;
+  testing::Pipe stop;
+  NativeMessageChannel channel(input.ends[0], -1, stop.ends[0]);
+  std::thread stopper([&] { (void)!::write(stop.ends[1], "x", 1); });
+  EXPECT_EQ(channel.read(), std::nullopt);
+  stopper.join();
+}
+
+TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
+  const std::string manyItems = [] {
+    std::string items;
+    for (int index = 0; index < 33; ++index) items += std::string(index ? "," : "") + R"({"text":"x"})";
+    return R"({"version":1,"items":[)" + items + "]}";
+  }();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{\"version\":1,\"items\":[{\"text\":\"caf\xe9\"}]}", "not UTF-8"},
+      {R"({"version":1,"items":[{"text":"\ud800"}]})", "not JSON"},
+      {R"({"version":1,"items":[)", "not JSON"},
+      {R"([1])", "the request must be an object"},
+      {R"({"version":2,"items":[]})", "unsupported version 2"},
+      {R"({"version":"1","items":[]})", "unsupported version"},
+      {R"({"items":[],"extra":1})", "has no \"version\""},
+      {R"({"version":1,"items":{}})", "must be an array"},
+      {R"({"version":1,"items":[{"image":"x"}]})", "unknown item kind \"image\""},
+      {R"({"version":1,"items":[{"text":"a","url":"https://b"}]})", "one member"},
+      {R"({"version":1,"items":[{"text":7}]})", "must be a string"},
+      {R"({"version":1,"items":[{"url":"ftp://example.com/f"}]})", "not an http or https link"},
+      {R"({"version":1,"items":[{"url":"mailto:someone@example.com"}]})", "not an http or https link"},
+      {R"({"version":1,"items":[{"file":{"name":"a.png","type":"image/png"}}]})", "must be an object of its own"},
+      {R"({"version":1,"items":[{"file":{"name":"a.png","type":"image/png","data":"abc"}}]})", "not base64"},
+      {R"({"version":1,"items":[{"file":{"name":"a.png","type":"image/png","data":"ab=c"}}]})", "not base64"},
+      {R"({"version":1,"items":[{"file":{"name":"a.png","type":"image/png","data":"ab\ncd=="}}]})", "not base64"},
+      {R"({"version":1,"items":[{"file":{"name":"../a.png","type":"image/png","data":""}}]})", "no slash"},
+      {R"({"version":1,"items":[{"file":{"name":"a\u0000.png","type":"image/png","data":""}}]})", "no NUL"},
+      {R"({"version":1,"items":[{"file":{"name":"a","type":"no/such-type","data":""}}]})", "unknown type"},
+      {manyItems, "more than 32 items"},
+  };
+  for (const auto& [request, reason] : cases) {
+    try {
+      ShareRequest::parse(request);
+      ADD_FAILURE() << "taken: " << request;
+    } catch (const ShareRequest::Invalid& invalid) {
+      EXPECT_THAT(invalid.what(), HasSubstr(reason)) << request;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace plumo
