@@ -34,8 +34,8 @@ void InboxCommands::remove(const std::string& id, const std::stop_token& stop) c
   try {
     inbox_.remove(id);
   } catch (const std::system_error& error) {
-    if (error.code() != posixError(ENOENT)) throw;
-    throw Failure(id + ": no such share in the inbox");
+    if (error.code() == posixError(ENOENT)) throw Failure(id + ": no such share in the inbox");
+    throw std::system_error(error.code(), inbox_.shareFolder(id).string());
   }
 }
 

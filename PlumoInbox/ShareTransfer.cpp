@@ -20,41 +20,77 @@ namespace {
 
 constexpr std::size_t chunkSize = 1 << 20;
 
-FileDescriptor openFolderAt(int parent, const char* name) {
-  FileDescriptor folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// Runs a step; its POSIX error comes out naming the path the step concerns.
+template <class Step>
+auto concerning(const fs::path& path, const Step& step) {
+  try {
+    return step();
+  } catch (const std::system_error& error) {
+    throw std::system_error(error.code(), path.string());
+  }
+}
+
+FileDescriptor openDestination(const fs::path& destination) {
+  FileDescriptor folder(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.isOpen()) throwPosixError(errno);
   return folder;
 }
 
-void writeAll(int file, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t written = ::write(file, bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) throwPosixError(errno);
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
+bool isTaken(int folder, const std::string& name) {
+  struct stat status {};
+  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  if (errno != ENOENT) throwPosixError(errno);
+  return false;
+}
+
+off_t sizeAt(int folder, const std::string& name) {
+  struct stat status {};
+  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throwPosixError(errno);
+  return status.st_size;
+}
+
+// A part left by a take cut short is replaced: the inbox lock keeps every
+// other take of the share away.
+void makeFreshFolder(int parent, const std::string& name) {
+  if (::mkdirat(parent, name.c_str(), 0700) == 0) return;
+  if (errno != EEXIST) throwPosixError(errno);
+  removeTreeAt(parent, name.c_str());
+  if (::mkdirat(parent, name.c_str(), 0700) != 0) throwPosixError(errno);
+}
+
+FileDescriptor openRegularFileAt(int folder, const std::string& name) {
+  FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!file.isOpen()) throwPosixError(errno);
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) throwPosixError(errno);
+  if (!S_ISREG(status.st_mode)) throwPosixError(EINVAL);
+  return file;
+}
+
+std::size_t readSome(int file, std::vector<char>& buffer) {
+  for (;;) {
+    const ssize_t count = ::read(file, buffer.data(), buffer.size());
+    if (count >= 0) return static_cast<std::size_t>(count);
+    if (errno != EINTR) throwPosixError(errno);
   }
 }
 
+FileDescriptor createFileAt(int folder, const std::string& name) {
+  FileDescriptor file(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file.isOpen()) throwPosixError(errno);
+  return file;
+}
+
 // Copies one regular file of the share (never a link) into the copy's folder, synced.
-void copyFileAt(int fromFolder, int toFolder, const std::string& name) {
-  const FileDescriptor source(::openat(fromFolder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!source.isOpen()) throwPosixError(errno);
-  struct stat status {};
-  if (::fstat(source.get(), &status) != 0) throwPosixError(errno);
-  if (!S_ISREG(status.st_mode)) throwPosixError(EINVAL);
-  const FileDescriptor target(
-      ::openat(toFolder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!target.isOpen()) throwPosixError(errno);
+void copyFileAt(int fromFolder, const fs::path& from, int toFolder, const fs::path& to) {
+  const std::string name = from.filename();
+  const FileDescriptor source = concerning(from, [&] { return openRegularFileAt(fromFolder, name); });
+  const FileDescriptor target = concerning(to, [&] { return createFileAt(toFolder, name); });
   std::vector<char> buffer(chunkSize);
-  for (;;) {
-    const ssize_t count = ::read(source.get(), buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throwPosixError(errno);
-    if (count == 0) break;
-    writeAll(target.get(), buffer.data(), static_cast<std::size_t>(count));
+  while (const std::size_t count = concerning(from, [&] { return readSome(source.get(), buffer); })) {
+    concerning(to, [&] { writeAll(target.get(), {buffer.data(), count}); });
   }
-  syncDescriptor(target.get());
+  concerning(to, [&] { syncDescriptor(target.get()); });
 }
 
 // Once the share has moved, the move is reported as done: a failed sync of the
@@ -71,34 +107,61 @@ void syncMovedEntries(int folder) {
 
 fs::path ShareTransfer::to(const fs::path& destination) const {
   const FileDescriptor inboxFolder = inbox_.openInbox(false);
-  const FileDescriptor destinationFolder(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!destinationFolder.isOpen()) throwPosixError(errno);
-  const char* id = share_.id.c_str();
-  if (::renameat2(inboxFolder.get(), id, destinationFolder.get(), id, RENAME_NOREPLACE) == 0) {
-    syncMovedEntries(destinationFolder.get());
-    syncMovedEntries(inboxFolder.get());
-  } else if (errno == EXDEV) {
-    copyAcross(inboxFolder.get(), destinationFolder.get());
-    removeFromInbox(inboxFolder.get(), destination);
-  } else {
-    throwPosixError(errno);
+  const FileDescriptor destinationFolder = concerning(destination, [&] { return openDestination(destination); });
+  const fs::path target = destination / share_.id;
+  if (concerning(target, [&] { return isTaken(destinationFolder.get(), share_.id); })) {
+    if (!holdsTheShare(inboxFolder.get(), destinationFolder.get())) {
+      throw std::system_error(posixError(EEXIST), target.string());
+    }
+    removeFromInbox(inboxFolder.get(), target);
+    return target;
   }
-  return destination / share_.id;
+  try {
+    renameWithoutReplacing(inboxFolder.get(), share_.id, destinationFolder.get(), share_.id);
+  } catch (const std::system_error& error) {
+    if (error.code() != posixError(EXDEV)) throw std::system_error(error.code(), target.string());
+    copyAcross(inboxFolder.get(), destinationFolder.get(), destination);
+    removeFromInbox(inboxFolder.get(), target);
+    return target;
+  }
+  syncMovedEntries(destinationFolder.get());
+  syncMovedEntries(inboxFolder.get());
+  return target;
+}
+
+// What a take cut short after its copy arrived left: a valid share with the
+// same manifest, each of its files of the same size as in the inbox. (The copy
+// arrives only once it is whole and synced.)
+bool ShareTransfer::holdsTheShare(int inboxFolder, int destinationFolder) const {
+  const InboxShare copy = ShareInbox::readShare(destinationFolder, share_.id, {});
+  if (!copy.valid() || copy.payload->manifest() != share_.payload->manifest()) return false;
+  const FileDescriptor shareFolder = FileDescriptor::openFolderAt(inboxFolder, share_.id);
+  const FileDescriptor copyFolder = FileDescriptor::openFolderAt(destinationFolder, share_.id);
+  for (const auto& name : share_.payload->files) {
+    if (sizeAt(shareFolder.get(), name) != sizeAt(copyFolder.get(), name)) return false;
+  }
+  return true;
 }
 
 // The copy is made under a hidden name and renamed into place once synced, so
 // that DEST/<id> only ever appears complete.
-void ShareTransfer::copyAcross(int inboxFolder, int destinationFolder) const {
+void ShareTransfer::copyAcross(int inboxFolder, int destinationFolder, const fs::path& destination) const {
   const std::string partName = "." + share_.id + ".part";
-  if (::mkdirat(destinationFolder, partName.c_str(), 0700) != 0) throwPosixError(errno);
+  const fs::path part = destination / partName;
+  concerning(part, [&] { makeFreshFolder(destinationFolder, partName); });
   try {
-    const FileDescriptor shareFolder = openFolderAt(inboxFolder, share_.id.c_str());
-    const FileDescriptor copyFolder = openFolderAt(destinationFolder, partName.c_str());
-    copyEntries(shareFolder.get(), copyFolder.get());
-    syncDescriptor(copyFolder.get());
-    if (::renameat2(destinationFolder, partName.c_str(), destinationFolder, share_.id.c_str(), RENAME_NOREPLACE) != 0) {
-      throwPosixError(errno);
+    const fs::path shareFolderPath = inbox_.shareFolder(share_.id);
+    const FileDescriptor shareFolder =
+        concerning(shareFolderPath, [&] { return FileDescriptor::openFolderAt(inboxFolder, share_.id); });
+    const FileDescriptor copyFolder = concerning(part, [&] { return FileDescriptor::openFolderAt(destinationFolder, partName); });
+    copyFileAt(shareFolder.get(), shareFolderPath / ShareInbox::manifestName, copyFolder.get(),
+               part / ShareInbox::manifestName);
+    for (const auto& name : share_.payload->files) {
+      copyFileAt(shareFolder.get(), shareFolderPath / name, copyFolder.get(), part / name);
     }
+    concerning(part, [&] { syncDescriptor(copyFolder.get()); });
+    concerning(destination / share_.id,
+               [&] { renameWithoutReplacing(destinationFolder, partName, destinationFolder, share_.id); });
   } catch (...) {
     try {
       removeTreeAt(destinationFolder, partName.c_str());
@@ -108,22 +171,17 @@ void ShareTransfer::copyAcross(int inboxFolder, int destinationFolder) const {
     throw;
   }
   // The copy must be on the disk before the share leaves the inbox.
-  syncDescriptor(destinationFolder);
+  concerning(destination, [&] { syncDescriptor(destinationFolder); });
 }
 
-void ShareTransfer::removeFromInbox(int inboxFolder, const fs::path& destination) const {
+void ShareTransfer::removeFromInbox(int inboxFolder, const fs::path& target) const {
   try {
     inbox_.remove(share_.id);
   } catch (const std::system_error& error) {
-    throw std::runtime_error("copied to " + (destination / share_.id).string() +
-                             " but not removed from the inbox: " + error.code().message());
+    throw std::runtime_error("copied to " + target.string() + " but not removed from the inbox: " +
+                             std::system_error(error.code(), inbox_.shareFolder(share_.id).string()).what());
   }
   syncMovedEntries(inboxFolder);
-}
-
-void ShareTransfer::copyEntries(int shareFolder, int copyFolder) const {
-  copyFileAt(shareFolder, copyFolder, ShareInbox::manifestName);
-  for (const auto& name : share_.payload->files) copyFileAt(shareFolder, copyFolder, name);
 }
 
 }  // namespace plumo

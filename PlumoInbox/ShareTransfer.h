@@ -8,21 +8,25 @@
 namespace plumo {
 
 // Moves a valid share out of the inbox, whole, to <destination>/<id>. The caller
-// holds the inbox lock and has just read the share. Throws the POSIX error; on
-// any failure before the share has arrived, nothing has moved.
+// holds the inbox lock and has just read the share. Throws the POSIX error,
+// naming the path it concerns; on any failure before the share has arrived,
+// nothing has moved.
 class ShareTransfer {
  public:
   ShareTransfer(const ShareInbox& inbox, const InboxShare& share) : inbox_(inbox), share_(share) {}
 
   // One rename on the same file system; across file systems a copy of the
-  // manifest and the files it names, synced, and then the share is removed.
+  // manifest and the files it names into <destination>/.<id>.part, synced and
+  // renamed into place, and then the share is removed. A take cut short is
+  // finished: its stale part is replaced, and a <destination>/<id> that holds
+  // the whole share counts as taken, so that only the removal is left.
   // Returns the share's new folder.
   std::filesystem::path to(const std::filesystem::path& destination) const;
 
  private:
-  void copyAcross(int inboxFolder, int destinationFolder) const;
-  void copyEntries(int shareFolder, int copyFolder) const;
-  void removeFromInbox(int inboxFolder, const std::filesystem::path& destination) const;
+  bool holdsTheShare(int inboxFolder, int destinationFolder) const;
+  void copyAcross(int inboxFolder, int destinationFolder, const std::filesystem::path& destination) const;
+  void removeFromInbox(int inboxFolder, const std::filesystem::path& target) const;
 
   const ShareInbox& inbox_;
   const InboxShare& share_;

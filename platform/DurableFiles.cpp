@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ErrorDomain.h"
@@ -109,6 +110,16 @@ FileDescriptor replaceFileAt(int folder, const std::string& name, std::string_vi
     throw;
   }
   return std::move(file);
+}
+
+void renameWithoutReplacing(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName) {
+  if (::renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL) throwPosixError(errno);
+  struct stat existing {};
+  if (::fstatat(toFolder, toName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) throwPosixError(EEXIST);
+  if (errno != ENOENT) throwPosixError(errno);
+  // rename(2) alone would replace an empty folder of that name.
+  if (::renameat(fromFolder, fromName.c_str(), toFolder, toName.c_str()) != 0) throwPosixError(errno);
 }
 
 FileDescriptor openEntryToSyncAt(int folder, const std::string& name) {

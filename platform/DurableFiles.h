@@ -38,6 +38,14 @@ FileDescriptor openEntryToSyncAt(int folder, const std::string& name);
 // failure, once all have ended.
 void syncTogether(std::span<const int> descriptors);
 
+// Renames `fromName` of one open folder to `toName` of another (or the same)
+// and never replaces an entry there: EEXIST when the name is taken, EXDEV
+// across file systems. Where the file system refuses RENAME_NOREPLACE (NFS,
+// eCryptfs, some FUSE servers) the name is checked, then renamed: the caller
+// keeps others from taking it in between (for the inbox, its lock does).
+// Nothing is synced.
+void renameWithoutReplacing(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName);
+
 // Writes every byte to an open descriptor.
 void writeAll(int descriptor, std::string_view bytes);
 

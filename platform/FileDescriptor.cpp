@@ -1,8 +1,18 @@
 #include "FileDescriptor.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include "ErrorDomain.h"
+
 namespace plumo {
+
+FileDescriptor FileDescriptor::openFolderAt(int parent, const std::string& name) {
+  FileDescriptor folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.isOpen()) throwPosixError(errno);
+  return folder;
+}
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {

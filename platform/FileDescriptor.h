@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <utility>
 
 namespace plumo {
@@ -14,6 +15,10 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   ~FileDescriptor() { close(); }
+
+  // Opens the folder `name` of an open folder, never through a link: a link
+  // there fails with ELOOP or ENOTDIR. Throws the POSIX error.
+  static FileDescriptor openFolderAt(int parent, const std::string& name);
 
   int get() const { return descriptor_; }
   bool isOpen() const { return descriptor_ >= 0; }

@@ -34,9 +34,9 @@ std::string decodedPath(const UriUriA& uri) {
   return path;
 }
 
-bool isUnreservedOrSlash(unsigned char byte) {
+bool isUnreserved(unsigned char byte) {
   return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-         byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/';
+         byte == '-' || byte == '.' || byte == '_' || byte == '~';
 }
 
 }  // namespace
@@ -54,10 +54,14 @@ std::optional<Url> Url::parse(std::string_view text) {
 }
 
 Url Url::fileUrl(const std::filesystem::path& absolutePath) {
+  return *parse("file://" + percentEncoded(absolutePath.string(), "/"));
+}
+
+std::string Url::percentEncoded(std::string_view bytes, std::string_view kept) {
   static constexpr char hex[] = "0123456789ABCDEF";
-  std::string text = "file://";
-  for (const unsigned char byte : absolutePath.string()) {
-    if (isUnreservedOrSlash(byte)) {
+  std::string text;
+  for (const unsigned char byte : bytes) {
+    if (isUnreserved(byte) || kept.find(static_cast<char>(byte)) != std::string_view::npos) {
       text += static_cast<char>(byte);
     } else {
       text += '%';
@@ -65,7 +69,7 @@ Url Url::fileUrl(const std::filesystem::path& absolutePath) {
       text += hex[byte & 0xF];
     }
   }
-  return *parse(text);
+  return text;
 }
 
 bool Url::isFileUrl() const {

@@ -14,6 +14,8 @@ class Url {
   static std::optional<Url> parse(std::string_view text);
   // The file URL of an absolute path, percent-encoded.
   static Url fileUrl(const std::filesystem::path& absolutePath);
+  // `bytes` with each byte percent-encoded but the unreserved characters and those of `kept`.
+  static std::string percentEncoded(std::string_view bytes, std::string_view kept);
 
   const std::string& absoluteString() const { return text_; }
   const std::string& scheme() const { return scheme_; }  // as written; empty when there is none

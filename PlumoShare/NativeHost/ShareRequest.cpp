@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BytesItemProvider.h"
+#include "ShareImportRules.h"
 #include "SharePayloadCollector.h"
 #include "UTType.h"
 #include "Utf8.h"
@@ -70,8 +71,11 @@ std::shared_ptr<ItemProvider> provider(const Json& item) {
   }
   if (kind == "url") {
     const std::string& url = string(value, "a url");
-    if (auto link = WebLinkItemProvider::forLink(url)) return link;
-    throw Invalid("'" + url + "' is not an http or https link");
+    try {
+      return WebLinkItemProvider::forLink(url);
+    } catch (const ShareImportRules::LinkRefused& refused) {
+      throw Invalid("'" + url + "': " + refused.reason());
+    }
   }
   if (kind == "file") return fileProvider(value);
   throw Invalid("unknown item kind \"" + kind + "\"");

@@ -11,6 +11,7 @@
 #include "GOwned.h"
 #include "LocalFile.h"
 #include "ShareImportFailure.h"
+#include "ShareImportRules.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
 
@@ -52,17 +53,32 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
   return std::make_shared<FileItemProvider>(path);
 }
 
-// A file URL of this machine, a web link, or a GIO address with a local file behind it.
-std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
-  const auto url = Url::parse(item);
-  if (!url) throw unsupported("'" + item + "' is not a valid URL");
-  if (url->isFileUrl()) return fileProvider(url->path());
-  if (auto link = WebLinkItemProvider::forLink(item)) return link;
-  if (::strcasecmp(url->scheme().c_str(), "file") == 0) {
-    throw unsupported("'" + item + "' names a file of another computer");
+std::shared_ptr<ItemProvider> webLinkProvider(const std::string& item) {
+  try {
+    return WebLinkItemProvider::forLink(item);
+  } catch (const ShareImportRules::LinkRefused& refused) {
+    throw unsupported("'" + item + "': " + refused.reason());
   }
-  if (const auto path = LocalFile::behind(item)) return fileProvider(*path);
-  throw unsupported("'" + item + "': only files, folders, http and https links can be shared");
+}
+
+// An address of another scheme than http and https, which GIO may know.
+bool namesAnotherScheme(const std::string& item) {
+  const GOwned<gchar> scheme(g_uri_parse_scheme(item.c_str()));
+  return scheme && ::strcasecmp(scheme.get(), "http") != 0 && ::strcasecmp(scheme.get(), "https") != 0;
+}
+
+// A file URL of this machine, a GIO address with a local file behind it, or a web link.
+std::shared_ptr<ItemProvider> urlProvider(const std::string& item) {
+  if (::strncasecmp(item.c_str(), "file:", 5) == 0) {
+    const auto url = Url::parse(item);
+    if (!url) throw unsupported("'" + item + "' is not a valid URL");
+    if (!url->isFileUrl()) throw unsupported("'" + item + "' names a file of another computer");
+    return fileProvider(url->path());
+  }
+  if (namesAnotherScheme(item)) {
+    if (const auto path = LocalFile::behind(item)) return fileProvider(*path);
+  }
+  return webLinkProvider(item);
 }
 
 std::shared_ptr<ItemProvider> itemProvider(const std::string& item) {

@@ -5,9 +5,7 @@
 namespace plumo {
 
 std::shared_ptr<WebLinkItemProvider> WebLinkItemProvider::forLink(const std::string& text) {
-  const auto url = Url::parse(text);
-  if (!url || !ShareImportRules::isWebLink(*url)) return nullptr;
-  return std::make_shared<WebLinkItemProvider>(*url);
+  return std::make_shared<WebLinkItemProvider>(ShareImportRules::link(text));
 }
 
 void WebLinkItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {

@@ -13,8 +13,8 @@ class WebLinkItemProvider : public ThreadedItemProvider {
  public:
   explicit WebLinkItemProvider(Url link) : link_(std::move(link)) {}
 
-  // The link as a person or a browser gives it; none for text that is no http or https link.
-  // Every front end takes links through here.
+  // The link as a person or a browser gives it, in its strict form (ShareImportRules::link).
+  // Every front end takes links through here. Throws ShareImportRules::LinkRefused.
   static std::shared_ptr<WebLinkItemProvider> forLink(const std::string& text);
 
   std::vector<std::string> registeredTypeIdentifiers() const override { return {"public.url"}; }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "Item.h"
 #include "Url.h"
@@ -26,12 +27,32 @@ struct ShareImportRules {
   // UTF-8 of at most textDataLimit bytes; anything else is unsupported.
   static std::string text(const Item& item);
 
-  // The item as a file URL (`file`) or an http(s) link; text is trimmed of
-  // blanks and controls first. Anything else is unsupported.
+  // A link refused, with the reason in words for the person who gave it. As
+  // an error it is ShareImportFailure::unsupported.
+  class LinkRefused : public std::system_error {
+   public:
+    explicit LinkRefused(std::string reason);
+    const std::string& reason() const { return reason_; }
+
+   private:
+    std::string reason_;
+  };
+
+  // The item as a file URL (`file`, taken unchanged) or as link(). Anything
+  // else is unsupported.
   static Url url(const Item& item, bool file);
 
-  // A link that may be shared: http or https, in any case.
-  static bool isWebLink(const Url& url);
+  // An http or https link as people paste it, in the strict ASCII form that
+  // every front end shares and that the message carries. Blanks and controls
+  // around it go, as do tabs and line breaks inside it; the scheme and the
+  // host are lower-cased, the host converted by IDNA; in the user info, path,
+  // query and fragment, every character a URI may not hold there (a space,
+  // "|", anything outside ASCII, a "%" that begins no escape) is
+  // percent-encoded as UTF-8, valid escapes and reserved characters stay.
+  // Nothing else is cut: a final "." or ")" belongs to the link. Throws
+  // LinkRefused for another scheme or none, no host, a host that IDNA
+  // refuses, a port that is not a number from 0 to 65535.
+  static Url link(std::string_view pasted);
 
   // What check() weighs, by name: check({.files = count + 1, .fileSize = size}).
   struct Amounts {

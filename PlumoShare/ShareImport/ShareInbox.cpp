@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
+#include "FolderEntries.h"
 #include "RemoveTree.h"
 #include "ShareImportFailure.h"
 
@@ -25,19 +25,18 @@ namespace {
 
 constexpr const char* stagingName = "staging";
 constexpr const char* inboxName = "inbox";
+constexpr const char* removalSuffix = ".removing";
 constexpr mode_t privateFolderMode = 0700;
 // Far above any manifest the publisher writes (its texts and paths are bounded).
 constexpr off_t manifestByteLimit = 4 << 20;
 
 [[noreturn]] void refusePermission() { throw std::system_error(ShareImportFailure::permission); }
 
-// The folder must be the user's own and nobody else's to change; returns its mode.
-mode_t privateMode(int folder) {
+// Only a real folder of the user's own is trusted; returns its mode.
+mode_t ownFolderMode(int folder) {
   struct stat status {};
   if (::fstat(folder, &status) != 0) throwPosixError(errno);
-  if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    refusePermission();
-  }
+  if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) refusePermission();
   return status.st_mode & 07777;
 }
 
@@ -51,17 +50,19 @@ void createFolderAt(int parent, const char* name) {
   }
 }
 
-// Opens a folder without following a link in its last component; something
-// else than a real folder under that name is refused as permission. With
-// create, a folder that others can read (as earlier releases made it) is
-// made private.
+// Opens a folder without following a link in its last component; a link or
+// something else than a folder of the user's own under that name is refused
+// as permission. With create, the folder is made private whatever its mode:
+// earlier releases made it with the user's umask (0775 under umask 002).
 FileDescriptor openFolderAt(int parent, const char* name, bool create) {
-  FileDescriptor folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder.isOpen()) {
-    if (errno == ELOOP || errno == ENOTDIR) refusePermission();
-    throwPosixError(errno);
+  FileDescriptor folder;
+  try {
+    folder = FileDescriptor::openFolderAt(parent, name);
+  } catch (const std::system_error& error) {
+    if (error.code() == posixError(ELOOP) || error.code() == posixError(ENOTDIR)) refusePermission();
+    throw;
   }
-  const mode_t mode = privateMode(folder.get());
+  const mode_t mode = ownFolderMode(folder.get());
   if (create && mode != privateFolderMode && ::fchmod(folder.get(), privateFolderMode) != 0) throwPosixError(errno);
   return folder;
 }
@@ -97,6 +98,30 @@ std::string readSmallFile(int file) {
     if (count == 0) return bytes;
     bytes.append(buffer, static_cast<std::size_t>(count));
     if (static_cast<off_t>(bytes.size()) > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
+  }
+}
+
+std::string removalName(std::string_view id) { return "." + std::string(id) + removalSuffix; }
+
+bool isRemovalName(std::string_view name) {
+  return name.starts_with('.') && name.ends_with(removalSuffix) &&
+         ShareInbox::isShareId(name.substr(1, name.size() - 1 - std::string_view(removalSuffix).size()));
+}
+
+// Housekeeping: what cannot be deleted now is left for the next removal.
+void deleteLeftoverRemovals(int inboxFolder) {
+  try {
+    FolderEntries entries(inboxFolder);
+    while (const auto name = entries.next()) {
+      if (!isRemovalName(*name)) continue;
+      try {
+        removeTreeAt(inboxFolder, name->c_str());
+      } catch (const std::system_error&) {
+        // Left for the next removal.
+      }
+    }
+  } catch (const std::system_error&) {
+    // Left for the next removal.
   }
 }
 
@@ -169,24 +194,17 @@ std::vector<std::string> ShareInbox::pendingIds() const {
 }
 
 std::vector<std::string> ShareInbox::pendingIds(int inboxFolder) {
-  DIR* stream = ::fdopendir(::fcntl(inboxFolder, F_DUPFD_CLOEXEC, 0));
-  if (stream == nullptr) throwPosixError(errno);
+  FolderEntries entries(inboxFolder);
   std::vector<PendingShare> pending;
-  errno = 0;
-  while (const dirent* entry = ::readdir(stream)) {
-    const std::string name = entry->d_name;
+  while (const auto name = entries.next()) {
     struct stat folder {};
     struct stat manifest {};
-    if (isShareId(name) && ::fstatat(inboxFolder, name.c_str(), &folder, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (isShareId(*name) && ::fstatat(inboxFolder, name->c_str(), &folder, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(folder.st_mode) &&
-        ::fstatat(inboxFolder, (name + "/" + manifestName).c_str(), &manifest, AT_SYMLINK_NOFOLLOW) == 0) {
-      pending.push_back({manifest.st_mtim, name});
+        ::fstatat(inboxFolder, (*name + "/" + manifestName).c_str(), &manifest, AT_SYMLINK_NOFOLLOW) == 0) {
+      pending.push_back({manifest.st_mtim, *name});
     }
-    errno = 0;
   }
-  const int readError = errno;
-  ::closedir(stream);
-  if (readError != 0) throwPosixError(readError);
   std::sort(pending.begin(), pending.end(), publishedEarlier);
   std::vector<std::string> ids;
   ids.reserve(pending.size());
@@ -195,22 +213,24 @@ std::vector<std::string> ShareInbox::pendingIds(int inboxFolder) {
 }
 
 InboxShare ShareInbox::read(std::string_view id) const {
-  InboxShare share{std::string(id), shareFolder(id), std::nullopt, {}};
-  if (!isShareId(id)) {
-    share.error = "not a share id";
-    return share;
-  }
+  if (!isShareId(id)) return {std::string(id), shareFolder(id), std::nullopt, "not a share id"};
   FileDescriptor inbox;
   try {
     inbox = openInbox(false);
   } catch (const std::system_error& error) {
     if (error.code() != posixError(ENOENT)) throw;
-    share.error = "the share is missing";
-    return share;
+    return {std::string(id), shareFolder(id), std::nullopt, "the share is missing"};
   }
-  const FileDescriptor folder(::openat(inbox.get(), share.id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder.isOpen()) {
-    share.error = openError("the share", errno);
+  return readShare(inbox.get(), id, shareFolder(id));
+}
+
+InboxShare ShareInbox::readShare(int parentFolder, std::string_view id, fs::path shownFolder) {
+  InboxShare share{std::string(id), std::move(shownFolder), std::nullopt, {}};
+  FileDescriptor folder;
+  try {
+    folder = FileDescriptor::openFolderAt(parentFolder, share.id);
+  } catch (const std::system_error& error) {
+    share.error = openError("the share", error.code().value());
     return share;
   }
   const FileDescriptor manifest(::openat(folder.get(), manifestName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -228,10 +248,17 @@ InboxShare ShareInbox::read(std::string_view id) const {
   return share;
 }
 
+// The share leaves its id in one rename before anything in it is deleted, so
+// that a removal cut short leaves no part of a share under its id. Every
+// removal holds the lock: a removal's folder met by the next one is a
+// leftover, deleted then.
 void ShareInbox::remove(std::string_view id) const {
   if (!isShareId(id)) throwPosixError(EINVAL);
   const FileDescriptor inbox = openInbox(false);
-  removeTreeAt(inbox.get(), std::string(id).c_str());
+  deleteLeftoverRemovals(inbox.get());
+  const std::string removal = removalName(id);
+  renameWithoutReplacing(inbox.get(), std::string(id), inbox.get(), removal);
+  removeTreeAt(inbox.get(), removal.c_str());
 }
 
 }  // namespace plumo

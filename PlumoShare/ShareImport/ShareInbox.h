@@ -17,9 +17,9 @@ namespace plumo {
 //   staging/<id>/            a share being made; its live owner holds an flock on it
 //   inbox/<id>/              a published share: its files and payload.json
 //   inbox/.publish-lock      taken by every process that changes the inbox
-// The tree is private: root, staging and inbox are real folders, owned by the
-// user and writable by nobody else. Every name inside is resolved relative to a
-// folder descriptor, never through a link.
+// The tree is private: root, staging and inbox are real folders of the user's
+// own, mode 0700. Every name inside is resolved relative to a folder
+// descriptor, never through a link.
 class ShareInbox {
  public:
   static constexpr int pendingLimit = 50;
@@ -39,10 +39,11 @@ class ShareInbox {
   static bool isShareId(std::string_view name);
 
   // Opens the folder O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC. With create, makes
-  // root and the folder (0700) where missing and syncs the parent of each one
-  // made. Each of the two must be a real folder owned by the user and not
-  // writable by group or others, else ShareImportFailure::permission; a folder
-  // that is missing (without create) or cannot be made throws the POSIX error.
+  // root and the folder (0700) where missing, syncing the parent of each one
+  // made, and sets either to 0700 when its mode is another. Each of the two
+  // must be a real folder owned by the user, else ShareImportFailure::permission;
+  // a folder that is missing (without create) or cannot be made throws the
+  // POSIX error.
   FileDescriptor openInbox(bool create) const;
   FileDescriptor openStaging(bool create) const;
 
@@ -59,9 +60,14 @@ class ShareInbox {
   // A missing share reads as invalid, with its reason; a tree that is not
   // private throws ShareImportFailure::permission.
   InboxShare read(std::string_view id) const;
+  // The same for the share folder <id> of any open folder; shownFolder is its path.
+  static InboxShare readShare(int parentFolder, std::string_view id, std::filesystem::path shownFolder);
 
-  // Deletes inbox/<id>, valid or not, without following any link inside it.
-  // The caller holds the lock. Throws the POSIX error (ENOENT when missing).
+  // Deletes inbox/<id>, valid or not, without following any link inside it or
+  // entering another file system. It first leaves its id, so that a removal
+  // cut short never leaves part of a share there; such a removal's leftover
+  // is deleted by the next. The caller holds the lock. Throws the POSIX error
+  // (ENOENT when missing, EXDEV at a mount point).
   void remove(std::string_view id) const;
 
  private:

@@ -1,5 +1,6 @@
 #include "SharePayload.h"
 
+#include <set>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -62,8 +63,10 @@ SharePayload SharePayload::fromManifest(std::string_view manifest) {
   std::string id = stringMember(json, "id");
   std::string message = stringMember(json, "message");
   std::vector<std::string> files = stringsMember(json, "files");
+  std::set<std::string_view> seen;
   for (const auto& name : files) {
     if (!isPlainName(name)) refuse("files: " + Json(name).dump() + " is not a plain name");
+    if (!seen.insert(name).second) refuse("files: " + Json(name).dump() + " is named twice");
   }
   std::vector<std::string> directories = stringsMember(json, "directories");
   for (const auto& path : directories) {

@@ -30,7 +30,8 @@ struct SharePayload {
 
   // The payload a manifest describes, when it follows the schema: a JSON object
   // with schemaVersion 2, a string id and message, files that are plain names
-  // (no "/", not "." or ".."), absolute directories and a numeric createdAt.
+  // (no "/", not "." or ".."), each named once, absolute directories and a
+  // numeric createdAt.
   // Anything else throws std::invalid_argument with the reason.
   static SharePayload fromManifest(std::string_view manifest);
 };

@@ -68,6 +68,15 @@ class StagingWriteGate {
   bool closed_ = false;
 };
 
+// Whether the item's content text is this link, in the same strict form.
+bool isLinkOf(const std::string& contentText, const Url& link) {
+  try {
+    return ShareImportRules::link(contentText).absoluteString() == link.absoluteString();
+  } catch (const ShareImportRules::LinkRefused&) {
+    return false;
+  }
+}
+
 double millisecondsSince1970() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return std::chrono::duration<double, std::milli>(now).count();
@@ -108,7 +117,7 @@ void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std:
     record(representation(provider, *imageType, store.folder(), stop));
   } else if (provider.hasItemConformingTo(UTType::url.identifier())) {
     const Url link = ShareImportRules::url(load(provider, UTType::url.identifier(), stop), false);
-    if (!Utf8::canonicallyEqual(link.absoluteString(), contentText)) append(link.absoluteString());
+    if (!isLinkOf(contentText, link)) append(link.absoluteString());
   } else if (provider.hasItemConformingTo(UTType::plainText.identifier())) {
     std::string text = ShareImportRules::text(load(provider, UTType::plainText.identifier(), stop));
     if (!Utf8::canonicallyEqual(text, contentText)) append(std::move(text));
@@ -126,7 +135,7 @@ void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareSt
     appendDirectory(url);
   } else {
     record(copySharedFile(url, store.folder(), provider.suggestedName(), total_,
-                          static_cast<std::int64_t>(files_.size())));
+                          static_cast<std::int64_t>(files_.size()), stop));
   }
 }
 
@@ -173,13 +182,13 @@ ShareFileResult SharePayloadCollector::representation(ItemProvider& provider, co
   OneShot<ShareFileResult> fileAttempt(noItemDelivered());
   const auto gate = std::make_shared<StagingWriteGate>();
   provider.loadFileRepresentation(
-      type, [deliver = fileAttempt.deliverer(), gate, folder, suggested, total, count](
+      type, [deliver = fileAttempt.deliverer(), gate, folder, suggested, total, count, stop](
                 const std::optional<Url>& temporary, std::error_code error) {
         if (error) return deliver(error);
         if (!temporary) return deliver(noItemDelivered());
         gate->pass([&] {
           try {
-            deliver(copySharedFile(*temporary, folder, suggested, total, count));
+            deliver(copySharedFile(*temporary, folder, suggested, total, count, stop));
           } catch (...) {
             deliver(errorCodeOf(std::current_exception()));
           }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include "Cancellation.h"
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
+#include "FolderEntries.h"
 #include "RemoveTree.h"
 #include "ShareImportFailure.h"
 
@@ -30,21 +30,21 @@ std::string newShareId() {
   return text;
 }
 
-FileDescriptor openFolderAt(int parent, const std::string& name) {
-  FileDescriptor folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder.isOpen()) throwPosixError(errno);
-  return folder;
+std::vector<std::string> shareIdsIn(int folder) {
+  FolderEntries entries(folder);
+  std::vector<std::string> ids;
+  while (auto name = entries.next()) {
+    if (ShareInbox::isShareId(*name)) ids.push_back(std::move(*name));
+  }
+  return ids;
 }
 
-std::vector<std::string> shareIdsIn(int folder) {
-  DIR* stream = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
-  if (stream == nullptr) throwPosixError(errno);
-  std::vector<std::string> ids;
-  while (const dirent* entry = ::readdir(stream)) {
-    if (ShareInbox::isShareId(entry->d_name)) ids.emplace_back(entry->d_name);
-  }
-  ::closedir(stream);
-  return ids;
+// Waits while another share's sweeper holds the folder: it only ever holds it briefly.
+void holdSharedLock(int folder) {
+  int result = 0;
+  do {
+    result = ::flock(folder, LOCK_SH);
+  } while (result != 0 && errno == EINTR);
 }
 
 bool isOlderThanGracePeriod(int folder) {
@@ -61,26 +61,32 @@ ShareStagingStore::ShareStagingStore(fs::path root)
       staging_(inbox_.openStaging(true)) {
   if (::mkdirat(staging_.get(), id_.c_str(), 0700) != 0) throwPosixError(errno);
   try {
-    share_ = openFolderAt(staging_.get(), id_);
+    share_ = FileDescriptor::openFolderAt(staging_.get(), id_);
   } catch (...) {
     ::unlinkat(staging_.get(), id_.c_str(), AT_REMOVEDIR);  // still empty: nobody else knows its name
     throw;
   }
   // Where the file system cannot lock, the grace period alone protects the folder.
-  (void)::flock(share_.get(), LOCK_SH | LOCK_NB);
+  holdSharedLock(share_.get());
   sweepOrphans();
 }
 
-// A folder is an orphan when nobody holds its lock and it is older than the
-// grace period. The sweeper holds the lock while it removes, so that two
-// sweepers never race; it never follows a link out of the folder.
+// A folder is an orphan when it is older than the grace period and nobody
+// holds its lock. Its age is looked at first: a young folder is never locked
+// here, so that its owner always gets its own lock at once. The sweeper holds
+// the lock while it removes, so that two sweepers never race; it never
+// follows a link out of the folder.
 void ShareStagingStore::sweepOrphans() const {
   try {
     for (const auto& id : shareIdsIn(staging_.get())) {
       if (id == id_) continue;
-      const FileDescriptor folder(::openat(staging_.get(), id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!folder.isOpen() || ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) continue;
-      if (!isOlderThanGracePeriod(folder.get())) continue;
+      FileDescriptor folder;
+      try {
+        folder = FileDescriptor::openFolderAt(staging_.get(), id);
+      } catch (const std::system_error&) {
+        continue;
+      }
+      if (!isOlderThanGracePeriod(folder.get()) || ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) continue;
       try {
         removeTreeAt(staging_.get(), id.c_str());
       } catch (const std::system_error&) {
@@ -94,11 +100,13 @@ void ShareStagingStore::sweepOrphans() const {
 
 std::error_code ShareStagingStore::publish(const SharePayload& payload, const std::stop_token& stop) {
   checkCancellation(stop);
+  refuseUnlessStaging();
   const FileDescriptor inbox = inbox_.openInbox(true);
   const InboxLock lock(inbox.get(), stop);
   if (ShareInbox::pendingIds(inbox.get()).size() >= ShareInbox::pendingLimit) {
     throw std::system_error(ShareImportFailure::queueFull);
   }
+  checkCancellation(stop);  // the syncs can take long on a slow disk
   const FileDescriptor manifest = replaceFileAt(share_.get(), ShareInbox::manifestName, payload.manifest());
   syncStagedShare(payload, manifest.get());
   commit(inbox.get(), stop);
@@ -108,6 +116,14 @@ std::error_code ShareStagingStore::publish(const SharePayload& payload, const st
     return error.code();
   }
   return {};
+}
+
+// The folder's descriptor still names the share once it has moved into the
+// inbox, which belongs to the host from then on: a published or discarded
+// share is refused before anything is written.
+void ShareStagingStore::refuseUnlessStaging() const {
+  const std::lock_guard lock(commitment_);
+  if (state_ != State::staging) throwPosixError(ENOENT);
 }
 
 // The staged files and the manifest (written without a sync) and the folder's
@@ -126,31 +142,20 @@ void ShareStagingStore::syncStagedShare(const SharePayload& payload, int manifes
 void ShareStagingStore::commit(int inbox, const std::stop_token& stop) {
   const std::lock_guard lock(commitment_);
   checkCancellation(stop);
-  moveIntoInbox(inbox);
-  published_ = true;
-}
-
-// rename(2) would silently replace an empty folder of the same name.
-void ShareStagingStore::moveIntoInbox(int inbox) const {
-  if (::renameat2(staging_.get(), id_.c_str(), inbox, id_.c_str(), RENAME_NOREPLACE) == 0) return;
-  if (errno != EINVAL) throwPosixError(errno);
-  // NFS, eCryptfs and some FUSE servers refuse the flag. Every process that
-  // adds to the inbox holds its lock, as this one does, so nothing can take the
-  // name between the check and the rename.
-  struct stat existing {};
-  if (::fstatat(inbox, id_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) throwPosixError(EEXIST);
-  if (errno != ENOENT) throwPosixError(errno);
-  if (::renameat(staging_.get(), id_.c_str(), inbox, id_.c_str()) != 0) throwPosixError(errno);
+  if (state_ != State::staging) throwPosixError(ENOENT);
+  renameWithoutReplacing(staging_.get(), id_, inbox, id_);
+  state_ = State::published;
 }
 
 bool ShareStagingStore::published() const {
   const std::lock_guard lock(commitment_);
-  return published_;
+  return state_ == State::published;
 }
 
 void ShareStagingStore::discardUnpublished() {
   const std::lock_guard lock(commitment_);
-  if (published_) return;
+  if (state_ == State::published) return;
+  state_ = State::discarded;
   try {
     removeTreeAt(staging_.get(), id_.c_str());
   } catch (const std::system_error&) {

@@ -38,8 +38,10 @@ class ShareStagingStore {
   // Writes the manifest into the staging folder and moves the folder into the
   // inbox, unless ShareInbox::pendingLimit shares are pending there. Each staged
   // file, the manifest and the folder are synced before the move. A stop request
-  // ends the wait for the lock with the cancellation error; one made before
-  // discardUnpublished() (from any thread) means the folder never moves.
+  // ends the wait for the lock, or the publish before its syncs, with the
+  // cancellation error; one made before discardUnpublished() (from any thread)
+  // means the folder never moves. A share already published or discarded is
+  // refused with ENOENT, and nothing is written.
   // Once the folder has moved the share is published, whatever fails after: the
   // error of the inbox's own sync is returned (for the log), not thrown.
   std::error_code publish(const SharePayload& payload, const std::stop_token& stop = {});
@@ -50,9 +52,11 @@ class ShareStagingStore {
 
  private:
   void sweepOrphans() const;
+  void refuseUnlessStaging() const;
   void syncStagedShare(const SharePayload& payload, int manifest) const;
   void commit(int inbox, const std::stop_token& stop);
-  void moveIntoInbox(int inbox) const;
+
+  enum class State { staging, published, discarded };
 
   ShareInbox inbox_;
   std::string id_;
@@ -60,7 +64,7 @@ class ShareStagingStore {
   FileDescriptor staging_;  // root/staging
   FileDescriptor share_;    // root/staging/<id>, locked for as long as the store lives
   mutable std::mutex commitment_;  // orders the move against a discard
-  bool published_ = false;
+  State state_ = State::staging;
 };
 
 }  // namespace plumo

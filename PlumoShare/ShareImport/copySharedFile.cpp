@@ -6,6 +6,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "Cancellation.h"
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
 #include "FileDescriptor.h"
@@ -79,17 +80,19 @@ class ChunkCopier {
   std::unique_ptr<char[]> buffer_;
 };
 
-// Copies to the end in chunks, checking the limits after each one, so that a
-// file growing while it is copied is refused at most one chunk past the
-// limit. A file that ends short of the size it had at the open is torn, not
-// a smaller file. Returns the bytes copied.
+// Copies to the end in chunks, checking the limits and the stop request after
+// each one, so that a file growing while it is copied is refused at most one
+// chunk past the limit, and a dismiss never waits for a whole file on a slow
+// disk. A file that ends short of the size it had at the open is torn, not a
+// smaller file. Returns the bytes copied.
 std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize, std::int64_t total,
-                              std::int64_t count) {
+                              std::int64_t count, const std::stop_token& stop) {
   ChunkCopier copier(source, target);
   std::int64_t size = 0;
   while (const std::size_t moved = copier.next()) {
     size += static_cast<std::int64_t>(moved);
     ShareImportRules::check({.files = count + 1, .fileSize = size, .total = size + total});
+    checkCancellation(stop);
   }
   if (size < announcedSize) throw std::system_error(ShareImportFailure::readFailed);
   return size;
@@ -98,7 +101,8 @@ std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize
 }  // namespace
 
 ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
-                               const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count) {
+                               const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count,
+                               const std::stop_token& stop) {
   ShareImportRules::check({.files = count + 1, .total = total});
   const FileDescriptor file = openSource(source.path());
   const std::int64_t announcedSize = regularFileSize(file.get());
@@ -107,7 +111,7 @@ ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& f
   const std::filesystem::path target = folder / name;
   FileDescriptor copy = createNewFile(target);
   try {
-    const std::int64_t size = copyWithinLimits(file.get(), copy.get(), announcedSize, total, count);
+    const std::int64_t size = copyWithinLimits(file.get(), copy.get(), announcedSize, total, count, stop);
     startWriteback(copy.get());
     return {std::move(name), size};
   } catch (...) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "ShareFileResult.h"
@@ -16,7 +17,10 @@ namespace plumo {
 // its size, and again while it is read, so a file that grows is caught too; a
 // file that shrinks while it is read is refused as readFailed. The copy is
 // written, its writeback started, but not synced: publishing the share does.
+// A stop request ends the copy after the chunk under way, with the
+// cancellation error, and removes the partial copy.
 ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
-                               const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count);
+                               const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count,
+                               const std::stop_token& stop = {});
 
 }  // namespace plumo

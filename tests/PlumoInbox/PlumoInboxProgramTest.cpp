@@ -18,6 +18,7 @@
 #include "LockHolder.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
+#include "Traced.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -29,6 +30,7 @@ namespace {
 
 using testing::eventually;
 using testing::LockHolder;
+using testing::eventually;
 using testing::readFile;
 using testing::RunningProgram;
 using testing::writeFile;
@@ -159,7 +161,7 @@ TEST_F(PlumoInboxProgramTest, TakeMovesTheShareWholeAndNeverReplacesWhatIsThere)
   const auto again = plumoInbox({"take", id, (home / "taken").string()});
 
   EXPECT_EQ(refused.exitStatus, 1);
-  EXPECT_THAT(refused.standardError, HasSubstr("File exists"));
+  EXPECT_THAT(refused.standardError, HasSubstr((home / "occupied" / id).string() + ": File exists"));
   EXPECT_TRUE(fs::is_empty(home / "occupied" / id));
   EXPECT_EQ(taken.exitStatus, 0) << taken.standardError;
   EXPECT_EQ(taken.standardOutput, (home / "taken" / id).string() + "\n");
@@ -169,6 +171,45 @@ TEST_F(PlumoInboxProgramTest, TakeMovesTheShareWholeAndNeverReplacesWhatIsThere)
   EXPECT_EQ(again.exitStatus, 1);
   EXPECT_THAT(again.standardError, HasSubstr(id + ": "));
   EXPECT_EQ(plumoInbox({"list"}).standardOutput, "");
+}
+
+// A take killed after its copy arrived and before the share left the inbox:
+// the share is whole in both places, and the next take only finishes the removal.
+TEST_F(PlumoInboxProgramTest, TakeFinishesATakeCutShortButNeverTakesOverAnotherFolder) {
+  writeFile(home / "notes.txt", "the notes");
+  const std::string id = publish({(home / "notes.txt").string()});
+  const std::string other = publish({(home / "notes.txt").string()});
+  fs::create_directories(home / "taken");
+  fs::copy(inbox / id, home / "taken" / id);
+  fs::copy(inbox / other, home / "taken" / other);
+  writeFile(home / "taken" / other / "1-notes.txt", "the note");  // not the share's file
+
+  const auto finished = plumoInbox({"take", id, (home / "taken").string()});
+  const auto refused = plumoInbox({"take", other, (home / "taken").string()});
+
+  EXPECT_EQ(finished.exitStatus, 0) << finished.standardError;
+  EXPECT_EQ(finished.standardOutput, (home / "taken" / id).string() + "\n");
+  EXPECT_FALSE(fs::exists(inbox / id));
+  EXPECT_EQ(readFile(home / "taken" / id / "1-notes.txt"), "the notes");
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_THAT(refused.standardError, HasSubstr((home / "taken" / other).string() + ": File exists"));
+  EXPECT_TRUE(fs::exists(inbox / other / "1-notes.txt"));
+}
+
+// As on NFS or eCryptfs, renameat2 refuses RENAME_NOREPLACE.
+TEST_F(PlumoInboxProgramTest, TakeMovesTheShareWhereRenameNoReplaceIsRefused) {
+  if (!testing::straceIsInstalled()) GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
+  const std::string id = publishText("over NFS");
+  fs::create_directories(home / "taken");
+
+  const auto taken = testing::runProgram(
+      {testing::strace, "-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat2", "-e",
+       "inject=renameat2:error=EINVAL", PLUMO_INBOX_PROGRAM, "take", id, (home / "taken").string()},
+      testing::traceable(environment()));
+
+  EXPECT_EQ(taken.exitStatus, 0) << taken.standardError;
+  EXPECT_THAT(readFile(home / "taken" / id / "payload.json"), HasSubstr("over NFS"));
+  EXPECT_FALSE(fs::exists(inbox / id));
 }
 
 TEST_F(PlumoInboxProgramTest, OpenAnswersOnlyTheHandOffUrlOfAPendingShare) {
@@ -484,6 +525,10 @@ TEST_F(PlumoInboxProgramTest, TakeCopiesAcrossFileSystemsAndThenRemovesTheShare)
   ::stat(inbox.c_str(), &inboxStatus);
   ::stat((home / "other").c_str(), &otherStatus);
   if (inboxStatus.st_dev == otherStatus.st_dev) GTEST_SKIP() << "the tmpfs shares the inbox's device";
+
+  // What a take killed during its copy left.
+  fs::create_directories(home / "other" / ("." + id + ".part"));
+  writeFile(home / "other" / ("." + id + ".part") / "1-big.bin", "bbb");
 
   const auto taken = plumoInbox({"take", id, (home / "other").string()});
 

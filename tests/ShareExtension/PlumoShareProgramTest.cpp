@@ -232,6 +232,24 @@ TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
 }
 
+// Links as people paste them reach the host in the ASCII form any client opens; a refused one says why.
+TEST_F(PlumoShareProgramTest, PastedLinksAreSharedInTheirAsciiForm) {
+  const auto result = share({"https://b\u00fccher.de/x", "https://example.com/a b", "https://example.com/?q=a|b",
+                             "https://example.com/\u00e4?x=\u00fc#frag", "https://example.com/%zz"});
+
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  const auto shares = inboxShares();
+  ASSERT_EQ(shares.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(readFile(shares[0] / "payload.json"))["message"],
+            "https://xn--bcher-kva.de/x\n\nhttps://example.com/a%20b\n\nhttps://example.com/?q=a%7Cb\n\n"
+            "https://example.com/%C3%A4?x=%C3%BC#frag\n\nhttps://example.com/%25zz");
+
+  const auto refused = share({"https://example.com:99999/"});
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_EQ(refused.standardError, "plumo-share: 'https://example.com:99999/': its port is not a number from 0 to "
+                                   "65535 (see plumo-share --help)\n");
+}
+
 // "file:/path" as people type it; a "+" in a file URL is a plus, not a space.
 TEST_F(PlumoShareProgramTest, FileUrlsAreTakenAsPeopleWriteThem) {
   writeFile(home / "short.txt", "no slashes");

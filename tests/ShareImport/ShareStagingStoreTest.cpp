@@ -8,6 +8,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <regex>
+#include <set>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -61,9 +62,9 @@ std::size_t countManifests(const fs::path& inbox) {
   return count;
 }
 
-void makeOld(const fs::path& path) {
-  const std::time_t anHourAgo = std::time(nullptr) - 3600;
-  const timespec times[2] = {{anHourAgo, 0}, {anHourAgo, 0}};
+void makeAged(const fs::path& path, std::chrono::minutes age) {
+  const std::time_t then = std::time(nullptr) - std::chrono::seconds(age).count();
+  const timespec times[2] = {{then, 0}, {then, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
@@ -194,15 +195,25 @@ TEST_F(ShareStagingStoreTest, OnlyUuidNamedEntriesWithAManifestArePending) {
   EXPECT_FALSE(fs::exists(fiftyFirst.folder()));
 }
 
-TEST_F(ShareStagingStoreTest, ALockFileThatIsASymbolicLinkRefusesEveryPublish) {
+TEST_F(ShareStagingStoreTest, ALockFileThatIsALinkOrNotARegularFileRefusesEveryPublish) {
   fs::create_directories(inbox);
   writeFile(container / "elsewhere", "");
-  fs::create_symlink(container / "elsewhere", inbox / ".publish-lock");
-  ShareStagingStore store(root);
-
-  EXPECT_EQ(publishError(store), ShareImportFailure::permission);
-  EXPECT_EQ(testing::countEntries(inbox), 1u);
-  EXPECT_FALSE(fs::exists(store.folder() / "payload.json"));
+  const fs::path lock = inbox / ".publish-lock";
+  const std::vector<std::pair<std::string, std::function<void()>>> plants = {
+      {"a symbolic link", [&] { fs::create_symlink(container / "elsewhere", lock); }},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
+      {"a folder", [&] { fs::create_directory(lock); }},
+  };
+  for (const auto& [kind, plant] : plants) {
+    plant();
+    ShareStagingStore store(root);
+    EXPECT_EQ(publishError(store), ShareImportFailure::permission) << kind;
+    EXPECT_EQ(testing::countEntries(inbox), 1u) << kind;
+    EXPECT_FALSE(fs::exists(store.folder() / "payload.json")) << kind;
+    EXPECT_FALSE(store.published()) << kind;
+    store.discardUnpublished();
+    fs::remove(lock);
+  }
 }
 
 TEST_F(ShareStagingStoreTest, AnExistingInboxEntryIsNeverReplaced) {
@@ -231,18 +242,29 @@ TEST_F(ShareStagingStoreTest, ACancelledPublishTouchesNothing) {
   EXPECT_TRUE(fs::is_directory(store.folder()));
 }
 
-TEST_F(ShareStagingStoreTest, DiscardIsRepeatableAndAPublishAfterItAddsNothing) {
-  ShareStagingStore store(root);
-  writeFile(store.folder() / "1-report.pdf", "%PDF");  // a share discarded halfway holds its copies
-  writeFile(store.folder() / ".payload.json.0123456789abcdef", "{");
-  store.discardUnpublished();
-  store.discardUnpublished();
-  EXPECT_FALSE(fs::exists(store.folder()));
+// The staging folder's descriptor still names the share once it is in the
+// inbox, which is the host's from then on.
+TEST_F(ShareStagingStoreTest, APublishAfterADiscardOrAPublishIsRefusedUpFront) {
+  ShareStagingStore discarded(root);
+  writeFile(discarded.folder() / "1-report.pdf", "%PDF");  // a share discarded halfway holds its copies
+  writeFile(discarded.folder() / ".payload.json.0123456789abcdef", "{");
+  discarded.discardUnpublished();
+  discarded.discardUnpublished();
+  EXPECT_FALSE(fs::exists(discarded.folder()));
+  EXPECT_EQ(publishError(discarded), posixError(ENOENT));
+  EXPECT_FALSE(fs::exists(inbox)) << "nothing made, nothing locked";
+  EXPECT_FALSE(discarded.published());
 
-  const std::error_code error = publishError(store);
-  EXPECT_EQ(error, posixError(ENOENT));
-  EXPECT_EQ(testing::countEntries(inbox), 1u) << "the lock file alone";
-  EXPECT_FALSE(store.published());
+  ShareStagingStore published(root);
+  ASSERT_EQ(publishError(published), std::error_code());
+  const fs::path share = inbox / published.id();
+  const std::string manifest = readFile(share / "payload.json");
+  EXPECT_EQ(testing::errorOf([&] { published.publish({published.id(), "a second time", {}, {}, 1}); }),
+            posixError(ENOENT));
+  EXPECT_EQ(readFile(share / "payload.json"), manifest);
+  EXPECT_EQ(testing::countEntries(share), 1u);
+  EXPECT_EQ(testing::countEntries(inbox), 2u) << "the share and the lock file";
+  EXPECT_TRUE(published.published());
 }
 
 // Publishers in separate processes race for the last five places of the queue.
@@ -309,12 +331,18 @@ TEST_F(ShareStagingStoreTest, LinksPlantedInThePrivateTreeRedirectNothing) {
   EXPECT_TRUE(fs::is_empty(attacker));
 }
 
-TEST_F(ShareStagingStoreTest, AGroupWritableInboxRefusesThePublish) {
-  ShareStagingStore store(root);
-  fs::create_directories(inbox);
-  ASSERT_EQ(::chmod(inbox.c_str(), 0770), 0);
-  EXPECT_EQ(publishError(store), ShareImportFailure::permission);
-  EXPECT_TRUE(fs::is_empty(inbox));
+// Earlier releases made the tree with the user's umask (0775 under umask 002).
+TEST_F(ShareStagingStoreTest, ATreeOfTheUsersOwnIsMadePrivateWhateverItsMode) {
+  for (const mode_t mode : {0775, 0777, 0711, 0750}) {
+    for (const auto& folder : {root, root / "staging", inbox}) {
+      fs::create_directories(folder);
+      ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
+    }
+    ShareStagingStore store(root);
+    EXPECT_EQ(publishError(store), std::error_code()) << mode;
+    for (const auto& folder : {root, root / "staging", inbox}) EXPECT_EQ(modeOf(folder), 0700u) << mode << folder;
+  }
+  EXPECT_EQ(ShareInbox(root).pendingIds().size(), 4u);
 }
 
 TEST_F(ShareStagingStoreTest, ADismissEndsTheWaitForALockHeldByAnotherProcess) {
@@ -358,8 +386,9 @@ TEST_F(ShareStagingStoreTest, WithoutRenameNoReplaceTheShareStillMovesAndNeverRe
 TEST_F(ShareStagingStoreTest, OrphanedStagingIsSweptButNeverALiveOrYoungOne) {
   const fs::path outside = container / "outside.txt";
   writeFile(outside, "keep me");
-  // A share whose process died: its folder holds a file and a link out.
-  const auto abandonShare = [&] {
+  // A share whose process died, `age` ago: its folder holds a file and a link out.
+  std::set<fs::path> abandoned;
+  const auto abandonShare = [&](std::chrono::minutes age) {
     EXPECT_EQ(inChild([&] {
                 ShareStagingStore store(root);
                 writeFile(store.folder() / "1-a.txt", "a");
@@ -367,22 +396,27 @@ TEST_F(ShareStagingStoreTest, OrphanedStagingIsSweptButNeverALiveOrYoungOne) {
                 return 0;
               }),
               0);
+    fs::path folder;
+    for (const auto& entry : fs::directory_iterator(root / "staging")) {
+      if (abandoned.insert(entry.path()).second) folder = entry.path();
+    }
+    makeAged(folder, age);
+    return folder;
   };
-  abandonShare();
-  const fs::path orphan = fs::directory_iterator(root / "staging")->path();
-  makeOld(orphan);
-  abandonShare();
+  const fs::path orphan = abandonShare(std::chrono::minutes(11));
+  const fs::path youngOrphan = abandonShare(std::chrono::minutes(9));
   ShareStagingStore live(root);
-  makeOld(live.folder());
+  makeAged(live.folder(), std::chrono::minutes(60));
   const fs::path oldFolderOutside = container / "old-folder";
   fs::create_directories(oldFolderOutside);
   writeFile(oldFolderOutside / "file", "keep me too");
-  makeOld(oldFolderOutside);
+  makeAged(oldFolderOutside, std::chrono::minutes(60));
   fs::create_directory_symlink(oldFolderOutside, root / "staging" / "aaaaaaaa-0000-4000-8000-000000000001");
 
   ShareStagingStore sweeper(root);
 
-  EXPECT_FALSE(fs::exists(orphan)) << "dead and old";
+  EXPECT_FALSE(fs::exists(orphan)) << "dead, and older than the grace period";
+  EXPECT_TRUE(fs::is_directory(youngOrphan)) << "dead, but within the grace period";
   EXPECT_TRUE(fs::is_directory(live.folder())) << "alive, whatever its age";
   EXPECT_TRUE(fs::is_directory(sweeper.folder()));
   EXPECT_EQ(testing::countEntries(root / "staging"), 4u) << "the young orphan, the live, the sweeper's, the link";

@@ -252,7 +252,7 @@ TEST_P(SharingThroughThePlugin, WhatIsNoSharableUrlFailsClearly) {
   const Ending noUrl = share(input(QStringLiteral("text/plain"), {QStringLiteral("-")}), GetParam());
 
   EXPECT_EQ(ftp.error, KJob::UserDefinedError);
-  EXPECT_TRUE(ftp.errorText.startsWith(QStringLiteral("'ftp://example.com/notes.txt': only file, http and https URLs")))
+  EXPECT_TRUE(ftp.errorText.startsWith(QStringLiteral("'ftp://example.com/notes.txt': only http and https links")))
       << ftp.errorText.toStdString();
   EXPECT_EQ(noUrl.error, KJob::UserDefinedError);
   EXPECT_EQ(noUrl.errorText, QStringLiteral("'-' is not a URL that can be shared."));
