@@ -32,6 +32,8 @@ struct GRelease<GSource> : GReleaseWith<g_source_unref> {};
 template <>
 struct GRelease<GPtrArray> : GReleaseWith<g_ptr_array_unref> {};
 template <>
+struct GRelease<GKeyFile> : GReleaseWith<g_key_file_unref> {};
+template <>
 struct GRelease<GWeakRef> {
   void operator()(GWeakRef* reference) const {
     g_weak_ref_clear(reference);

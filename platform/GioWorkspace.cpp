@@ -1,10 +1,12 @@
 #include "GioWorkspace.h"
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <unistd.h>
+#include <vector>
 
 #include "FileDescriptor.h"
 #include "GOwned.h"
@@ -53,6 +55,43 @@ bool launchDefaultOnNothing(const std::string& url, GAppLaunchContext* context, 
   return opened;
 }
 
+bool isInstalled(const char* program) { return GOwned<gchar>(g_find_program_in_path(program)) != nullptr; }
+
+GOwned<gchar> desktopString(GKeyFile* entry, const char* key) {
+  return GOwned<gchar>(g_key_file_get_string(entry, G_KEY_FILE_DESKTOP_GROUP, key, nullptr));
+}
+
+// What GIO requires of an entry before it counts as an application: not
+// hidden, and the programs it names (TryExec, then Exec's) installed.
+bool isLaunchableApplication(GKeyFile* entry) {
+  const auto type = desktopString(entry, G_KEY_FILE_DESKTOP_KEY_TYPE);
+  if (!type || std::strcmp(type.get(), G_KEY_FILE_DESKTOP_TYPE_APPLICATION) != 0) return false;
+  if (g_key_file_get_boolean(entry, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr)) return false;
+  const auto tryExec = desktopString(entry, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC);
+  if (tryExec && *tryExec != '\0' && !isInstalled(tryExec.get())) return false;
+  const auto exec = desktopString(entry, G_KEY_FILE_DESKTOP_KEY_EXEC);
+  if (!exec || *exec == '\0') return true;
+  gchar** arguments = nullptr;
+  if (!g_shell_parse_argv(exec.get(), nullptr, &arguments, nullptr)) return false;
+  const GOwned<gchar*> owned(arguments);
+  return isInstalled(arguments[0]);
+}
+
+// The first entry of that name that is an application, the user's folder first.
+GOwned<GKeyFile> applicationEntry(const std::string& desktopId) {
+  std::vector<const char*> folders{g_get_user_data_dir()};
+  for (const gchar* const* folder = g_get_system_data_dirs(); *folder != nullptr; ++folder) folders.push_back(*folder);
+  for (const char* folder : folders) {
+    GOwned<GKeyFile> entry(g_key_file_new());
+    const GOwned<gchar> path(g_build_filename(folder, "applications", desktopId.c_str(), nullptr));
+    if (g_key_file_load_from_file(entry.get(), path.get(), G_KEY_FILE_NONE, nullptr) &&
+        isLaunchableApplication(entry.get())) {
+      return entry;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool GioWorkspace::openUrl(const std::string& url) {
@@ -74,13 +113,23 @@ bool GioWorkspace::openUrl(const std::string& url) {
   return opened;
 }
 
+// The entry is found and judged as GIO does it, but read as a key file:
+// GDesktopAppInfo would load GIO's modules and its index of every application,
+// on the card's way to its first frame.
 std::optional<Image> GioWorkspace::applicationIcon(const std::string& bundleId) {
-  const GOwned<GDesktopAppInfo> application(g_desktop_app_info_new((bundleId + ".desktop").c_str()));
-  if (!application) return std::nullopt;
-  GIcon* icon = g_app_info_get_icon(G_APP_INFO(application.get()));
-  if (icon == nullptr) return Image{"", 30, 30};
-  const GOwned<gchar> serialized(g_icon_to_string(icon));
-  return Image{serialized ? serialized.get() : "", 30, 30};
+  const auto entry = applicationEntry(bundleId + ".desktop");
+  if (!entry) return std::nullopt;
+  GOwned<gchar> icon(g_key_file_get_locale_string(entry.get(), G_KEY_FILE_DESKTOP_GROUP,
+                                                  G_KEY_FILE_DESKTOP_KEY_ICON, nullptr, nullptr));
+  if (!icon || *icon == '\0') return Image{"", 30, 30};
+  if (g_path_is_absolute(icon.get())) return Image{icon.get(), 30, 30};
+  // As GIO does: a theme's icon named with a file's extension is a common slip.
+  if (char* extension = std::strrchr(icon.get(), '.')) {
+    for (const char* slip : {".png", ".xpm", ".svg"}) {
+      if (std::strcmp(extension, slip) == 0) *extension = '\0';
+    }
+  }
+  return Image{icon.get(), 30, 30};
 }
 
 }  // namespace plumo

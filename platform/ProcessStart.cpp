@@ -45,6 +45,14 @@ void ProcessStart::releaseTerminationSignals() {
   ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
+bool ProcessStart::takeHeldTerminationSignals() {
+  const sigset_t signals = terminationSignals();
+  const timespec now{};
+  bool taken = false;
+  while (::sigtimedwait(&signals, nullptr, &now) > 0) taken = true;
+  return taken;
+}
+
 std::vector<std::string> ProcessStart::callerEnvironment() {
   std::vector<std::string> variables;
   for (char** variable = environ; *variable != nullptr; ++variable) variables.emplace_back(*variable);

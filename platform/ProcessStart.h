@@ -19,6 +19,9 @@ struct ProcessStart {
   // and calls releaseTerminationSignals(): none ends the process by itself.
   static void holdTerminationSignals();
   static void releaseTerminationSignals();
+  // Takes SIGINT and SIGTERM that came while they were held; true if one did. A signal
+  // released into the main loop may reach it only after work posted before it has run.
+  static bool takeHeldTerminationSignals();
   // The environment as our caller gave it ("NAME=value"), before we change ours.
   static std::vector<std::string> callerEnvironment();
 };

@@ -45,6 +45,9 @@ void ExtensionHost::end(int status) {
 
 int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card) {
   controller->loadView();
+  // A signal that came before the share began is a dismiss before anything is staged, whatever
+  // the order in which the main loop would see it and the start of the import.
+  if (ProcessStart::takeHeldTerminationSignals()) return dismissed;
   observePhases(*controller, card != nullptr);
   if (card) {
     showCard(controller, *card, [controller] { controller->viewDidAppear(); });
