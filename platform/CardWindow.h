@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Button.h"
+#include "ClipboardContents.h"
 #include "View.h"
 
 namespace plumo {
@@ -19,6 +22,11 @@ class CardWindow {
   // the window click `dismiss`; `appeared` runs once the window is mapped.
   virtual void show(const std::string& title, const std::shared_ptr<View>& view,
                     const std::shared_ptr<Button>& dismiss, std::function<void()> appeared) = 0;
+
+  // The clipboard of the card's display, read before the card is shown: an
+  // image, else a list of files, else text; none when it holds none of these.
+  // At most `byteLimit` bytes are read.
+  virtual std::optional<ClipboardContents> readClipboard(std::size_t byteLimit) = 0;
 };
 
 }  // namespace plumo

@@ -48,7 +48,7 @@ std::optional<Url> Url::parse(std::string_view text) {
   if (uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &errorPosition) != URI_SUCCESS) {
     return std::nullopt;
   }
-  Url url(std::string(text), rangeText(uri.scheme), decodedPath(uri));
+  Url url(std::string(text), rangeText(uri.scheme), percentDecoded(rangeText(uri.hostText)), decodedPath(uri));
   uriFreeUriMembersA(&uri);
   return url;
 }
@@ -72,7 +72,9 @@ std::string Url::percentEncoded(std::string_view bytes, std::string_view kept) {
   return text;
 }
 
-bool Url::isFileUrl() const { return ::strcasecmp(scheme_.c_str(), "file") == 0; }
+bool Url::isFileUrl() const {
+  return ::strcasecmp(scheme_.c_str(), "file") == 0 && (host_.empty() || ::strcasecmp(host_.c_str(), "localhost") == 0);
+}
 
 std::string Url::lastPathComponent() const { return PathComponents::lastComponent(path_); }
 

@@ -21,17 +21,20 @@ class Url {
   const std::string& scheme() const { return scheme_; }  // as written; empty when there is none
   // Percent-decoded, without a trailing slash ("/" alone stays).
   const std::string& path() const { return path_; }
+  // A file URL of this machine: scheme file, and no host or "localhost". A file
+  // URL that names another host names no file here.
   bool isFileUrl() const;
   std::string lastPathComponent() const;
 
   friend bool operator==(const Url&, const Url&) = default;
 
  private:
-  Url(std::string text, std::string scheme, std::string path)
-      : text_(std::move(text)), scheme_(std::move(scheme)), path_(std::move(path)) {}
+  Url(std::string text, std::string scheme, std::string host, std::string path)
+      : text_(std::move(text)), scheme_(std::move(scheme)), host_(std::move(host)), path_(std::move(path)) {}
 
   std::string text_;
   std::string scheme_;
+  std::string host_;
   std::string path_;
 };
 

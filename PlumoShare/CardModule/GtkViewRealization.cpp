@@ -114,7 +114,12 @@ GtkWidget* imageWidget(const ImageView& view) {
 // at start: the card appears sooner. Without GL, GDK also skips setting up
 // EGL and GLX (llvmpipe where there is no GPU): a third of the start-up and
 // 60 MB. GSK_RENDERER, when set, still decides.
+//
+// The window's class (WM_CLASS on X11, the application id on Wayland) is the
+// program's name: the desktop entry's StartupWMClass names the same, so that
+// docks, window lists and window rules match the card to the entry.
 bool GtkViewRealization::initialize() {
+  g_set_prgname(applicationId);
   if (g_getenv("GSK_RENDERER") == nullptr) {
     g_setenv("GSK_RENDERER", "cairo", TRUE);
     g_setenv("GDK_DEBUG", "gl-disable", FALSE);

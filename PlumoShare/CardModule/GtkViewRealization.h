@@ -21,6 +21,8 @@ struct GRelease<GtkWindow> : GReleaseWith<gtk_window_destroy> {};
 // The realization holds the root widget, and with it every widget it names.
 class GtkViewRealization {
  public:
+  static constexpr const char* applicationId = PLUMO_HOST_BUNDLE_ID ".share";
+
   // False when no display can be opened.
   static bool initialize();
 

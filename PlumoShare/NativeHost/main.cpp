@@ -73,7 +73,7 @@ int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& cha
     try {
       auto item = plumo::ShareRequest::parse(*message);
       message.reset();
-      reply = ShareReply::to(frontEnd.run({std::move(item)}, true));
+      reply = ShareReply::to(frontEnd.run({std::move(item)}, plumo::ShareFrontEnd::openCard()));
     } catch (const plumo::ShareRequest::Invalid& invalid) {
       reply = ShareReply::invalid(invalid.what());
     }

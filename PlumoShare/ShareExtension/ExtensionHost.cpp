@@ -26,6 +26,7 @@ void ExtensionHost::completeRequest() { end(handedOff); }
 void ExtensionHost::cancelRequest(std::error_code) {
   switch (phase_) {
     case Phase::created:
+      return end(refused_ ? usageError : dismissed);
     case Phase::importing:
     case Phase::handedOff:
       return end(dismissed);
@@ -49,33 +50,46 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   if (ProcessStart::takeHeldTerminationSignals()) return dismissed;
   observePhases(*controller, card != nullptr);
   if (card) {
-    showCard(controller, *card);
+    showCard(controller, *card, [controller] { controller->viewDidAppear(); });
   } else {
     reportOnTerminal(*controller);
     MainThread::post([controller] { controller->viewDidAppear(); });
   }
+  const int status = runUntilTheRequestEnds(*controller);
+  // The card showed the failure; whoever started the share (a file manager's plugin) learns it here.
+  if (card && status == importFailed) printStatus(*controller, controller->status->stringValue());
+  return status;
+}
+
+int ExtensionHost::refuse(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
+                          const std::string& statusText) {
+  refused_ = true;
+  controller->loadView();
+  controller->status->setStringValue(statusText);
+  showCard(controller, card, [] {});
+  return runUntilTheRequestEnds(*controller);
+}
+
+int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
   const auto pressDismiss = +[](gpointer button) -> gboolean {
     static_cast<Button*>(button)->performClick();
     return G_SOURCE_CONTINUE;
   };
-  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller->confirm.get());
-  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller->confirm.get());
+  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller.confirm.get());
+  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller.confirm.get());
   ProcessStart::releaseTerminationSignals();
   g_main_loop_run(loop_.get());
   // The share has ended: a signal that comes now must not turn its status into a death by signal.
   ProcessStart::holdTerminationSignals();
   g_source_remove(interrupt);
   g_source_remove(terminate);
-  // The card showed the failure; whoever started the share (a file manager's plugin) learns it here.
-  if (card && exitStatus_ == importFailed) printStatus(*controller, controller->status->stringValue());
   return exitStatus_;
 }
 
-// The card appears; the import starts once it is on the screen.
-void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card) {
+void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
+                             std::function<void()> appeared) {
   controller->viewWillAppear();
-  card.show(Localization::text("title"), controller->view(), controller->confirm,
-            [controller] { controller->viewDidAppear(); });
+  card.show(Localization::text("title"), controller->view(), controller->confirm, std::move(appeared));
 }
 
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {

@@ -36,19 +36,27 @@ class ExtensionHost : public ExtensionContext {
 
   // SIGINT and SIGTERM press the dismiss button. Without a card the request runs headless.
   int run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card);
+  // An item that could not even be handed to the controller, told where the
+  // user is looking: the card shows `statusText`, no import starts, and the
+  // dismiss ends the run as the usage error it is.
+  int refuse(const std::shared_ptr<ShareViewController>& controller, CardWindow& card, const std::string& statusText);
 
  private:
-  void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card);
+  // The card appears; `appeared` runs once it is on the screen.
+  void showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
+                std::function<void()> appeared);
   void reportOnTerminal(ShareViewController& controller);
   void printStatus(const ShareViewController& controller, const std::string& text) const;
   void observePhases(ShareViewController& controller, bool windowed);
   void end(int status);
+  int runUntilTheRequestEnds(ShareViewController& controller);
 
   std::vector<ExtensionItem> items_;
   std::string program_;
   Published published_;
   GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
+  bool refused_ = false;
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };
 

@@ -37,17 +37,26 @@ void ShareFrontEnd::useBundle(std::filesystem::path bundle) {
   Localization::setUp(bundle_);
 }
 
-ShareFrontEnd::Ended ShareFrontEnd::run(std::vector<ExtensionItem> items, bool windowed,
+std::unique_ptr<CardWindow> ShareFrontEnd::openCard() {
+  return CardModule::openWindow(CardModule::installedIn(InstalledFiles::prefix()));
+}
+
+// The card's window goes with the request.
+ShareFrontEnd::Ended ShareFrontEnd::run(std::vector<ExtensionItem> items, std::unique_ptr<CardWindow> card,
                                         const ExtensionHost::Published& published) const {
   ExtensionHost host(std::move(items), program_, published);
   GioWorkspace workspace(callerEnvironment_);
   const auto controller = std::make_shared<ShareViewController>(bundle_, &host, workspace);
-  // The card's window goes with the request.
-  const auto card =
-      windowed ? CardModule::openWindow(CardModule::installedIn(InstalledFiles::prefix())) : nullptr;
   const auto status = static_cast<ExtensionHost::ExitStatus>(host.run(controller, card.get()));
   const bool inInbox = status == ExtensionHost::handedOff || status == ExtensionHost::notOpened;
   return {status, inInbox ? controller->staged()->id() : "", controller->failure(), controller->status->stringValue()};
+}
+
+ExtensionHost::ExitStatus ShareFrontEnd::refuse(CardWindow& card, const std::string& statusText) const {
+  ExtensionHost host({}, program_);
+  GioWorkspace workspace(callerEnvironment_);
+  const auto controller = std::make_shared<ShareViewController>(bundle_, &host, workspace);
+  return static_cast<ExtensionHost::ExitStatus>(host.refuse(controller, card, statusText));
 }
 
 }  // namespace plumo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,10 +36,17 @@ class ShareFrontEnd {
   // Info.plist and the catalogs; once, before the first request.
   void useBundle(std::filesystem::path bundle);
 
-  // Runs one request with the card where `windowed` and a display is present,
-  // headless otherwise. `published` gets the share's folder in the inbox as
-  // soon as it is published.
-  Ended run(std::vector<ExtensionItem> items, bool windowed, const ExtensionHost::Published& published = {}) const;
+  // The card's window where a display is present; none otherwise, or when the
+  // card's module cannot be loaded (logged).
+  static std::unique_ptr<CardWindow> openCard();
+
+  // Runs one request with the card, headless without one. `published` gets the
+  // share's folder in the inbox as soon as it is published.
+  Ended run(std::vector<ExtensionItem> items, std::unique_ptr<CardWindow> card,
+            const ExtensionHost::Published& published = {}) const;
+  // An item that cannot be shared, told on the card: `statusText` until the
+  // user dismisses it, no import; the run ends as a usage error.
+  ExtensionHost::ExitStatus refuse(CardWindow& card, const std::string& statusText) const;
 
  private:
   std::string program_;

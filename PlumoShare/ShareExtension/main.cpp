@@ -6,7 +6,9 @@
 
 #include "CommandLine.h"
 #include "InstalledFiles.h"
+#include "Localization.h"
 #include "ShareFrontEnd.h"
+#include "ShareImportRules.h"
 #include "Utf8.h"
 
 namespace {
@@ -14,6 +16,12 @@ namespace {
 int printed(const char* text) {
   std::fputs(text, stdout);
   return 0;
+}
+
+// An argument may hold a line break or a terminal's escape sequence: the line shows it escaped.
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", plumo::Utf8::escaped(message).c_str());
+  return plumo::ExtensionHost::usageError;
 }
 
 // The share is published whatever becomes of standard output: the hand-off goes on.
@@ -29,19 +37,33 @@ int main(int argc, char** argv) {
   plumo::ShareFrontEnd frontEnd("plumo-share");
 
   using plumo::CommandLine;
-  plumo::ExtensionItem item;
   CommandLine commandLine;
   try {
     commandLine = CommandLine::parse({argv, argv + argc});
-    if (commandLine.help) return printed(CommandLine::usage);
-    if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
-    item = commandLine.extensionItem();
   } catch (const CommandLine::UsageError& error) {
-    // An argument may hold a line break or a terminal's escape sequence: the line shows it escaped.
-    std::fprintf(stderr, "plumo-share: %s (see plumo-share --help)\n", plumo::Utf8::escaped(error.what()).c_str());
-    return plumo::ExtensionHost::usageError;
+    return usageError(error.what());
   }
-
+  if (commandLine.help) return printed(CommandLine::usage);
+  if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
   frontEnd.useBundle(commandLine.bundle.value_or(plumo::InstalledFiles::bundle()));
-  return frontEnd.run({item}, !commandLine.noUi, printSharePath).status;
+
+  // The card's module also reads the clipboard, which it shares a display with.
+  auto card = commandLine.noUi && !commandLine.clipboard ? nullptr : plumo::ShareFrontEnd::openCard();
+  std::optional<plumo::ClipboardContents> clipboardContents;
+  if (commandLine.clipboard) {
+    if (!card) return usageError("--clipboard needs a display");
+    clipboardContents = card->readClipboard(static_cast<std::size_t>(plumo::ShareImportRules::fileLimit) + 1);
+  }
+  if (commandLine.noUi) card.reset();
+
+  plumo::ExtensionItem item;
+  try {
+    item = commandLine.extensionItem(clipboardContents);
+  } catch (const CommandLine::UnshareableItem& error) {
+    usageError(error.what());
+    return card ? frontEnd.refuse(*card, plumo::Localization::text(error.statusKey)) : plumo::ExtensionHost::usageError;
+  } catch (const CommandLine::UsageError& error) {
+    return usageError(error.what());
+  }
+  return frontEnd.run({item}, std::move(card), printSharePath).status;
 }

@@ -49,14 +49,22 @@ const std::string& shareProgram() {
   return program;
 }
 
+// The local path of the file an item stands for: in Recent, Starred or search
+// results the item's own location (recent:///…) has none, its activation
+// location is the real file.
+gchar* localPath(NautilusFileInfo* item) {
+  const GOwned<gchar> uri(nautilus_file_info_get_activation_uri(item));
+  const GOwned<GFile> location(g_file_new_for_uri(uri.get()));
+  return g_file_get_path(location.get());
+}
+
 // The local path of every selected item, or nothing when one of them has none:
 // plumo-share reads local files only, and a share leaves nothing out silently.
 GOwned<gchar*> localPaths(GList* files) {
   if (files == nullptr) return nullptr;
   GOwned<GPtrArray> paths(g_ptr_array_new_with_free_func(g_free));
   for (GList* file = files; file != nullptr; file = file->next) {
-    const GOwned<GFile> location(nautilus_file_info_get_location(NAUTILUS_FILE_INFO(file->data)));
-    gchar* path = g_file_get_path(location.get());
+    gchar* path = localPath(NAUTILUS_FILE_INFO(file->data));
     if (path == nullptr) return nullptr;
     g_ptr_array_add(paths.get(), path);
   }

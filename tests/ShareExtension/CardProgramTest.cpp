@@ -8,8 +8,11 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "Eventually.h"
 #include "Files.h"
+#include "GtkViewRealization.h"
 #include "LoadedLibraries.h"
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
@@ -25,6 +28,7 @@ namespace {
 
 using testing::eventually;
 using testing::readFile;
+using testing::runProgram;
 using testing::writeFile;
 
 bool appearsWithin(const fs::path& folder, std::chrono::seconds limit) {
@@ -120,6 +124,96 @@ TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
     EXPECT_THAT(result.standardError, HasSubstr("diagnostics: card module not loaded: " + module.string() + ": "))
         << damage;
   }
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// plumo-share in a home of its own, seen and driven the way a user does: by the window's class, and the keyboard.
+class DesktopProgramTest : public ::testing::Test {
+ protected:
+  testing::TemporaryDirectory home;
+  fs::path inbox = home / "data" / "group-containers" / PLUMO_APP_GROUP / "PlumoShare" / "inbox";
+
+  std::map<std::string, std::string> environment() const {
+    return {{"XDG_DATA_HOME", (home / "data").string()}, {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"LANGUAGE", "en"}, {"LANG", "C.UTF-8"}};
+  }
+
+  // The card's window: the first visible one of its class, found within 20 s.
+  static std::string cardWindow() {
+    const auto found = runProgram({TIMEOUT, "20", XDOTOOL, "search", "--sync", "--onlyvisible", "--classname",
+                                   GtkViewRealization::applicationId});
+    return found.standardOutput.substr(0, found.standardOutput.find('\n'));
+  }
+
+  // The clipboard holds `bytes` as `type`, offered by xclip until the test ends.
+  std::unique_ptr<testing::RunningProgram> holdClipboard(const std::string& type, const std::string& bytes) {
+    writeFile(home / "clipboard", bytes);
+    auto owner = std::make_unique<testing::RunningProgram>(std::vector<std::string>{
+        XCLIP, "-quiet", "-selection", "clipboard", "-t", type, "-i", (home / "clipboard").string()});
+    for (int wait = 0; wait < 200; ++wait) {
+      const auto offered = runProgram({XCLIP, "-o", "-selection", "clipboard", "-t", "TARGETS"});
+      if (offered.standardOutput.find(type) != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return owner;
+  }
+
+  // What `plumo-share --clipboard` published: its manifest, and its folder.
+  std::pair<nlohmann::json, fs::path> sharedClipboard() {
+    const auto result = runProgram({PLUMO_SHARE_PROGRAM, "--clipboard", "--no-ui"}, environment());
+    EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+    const fs::path share = result.standardOutput.substr(0, result.standardOutput.find('\n'));
+    return {nlohmann::json::parse(readFile(share / "payload.json")), share};
+  }
+};
+
+// The window has the class of the desktop entry's StartupWMClass and a title; it
+// stays until the user presses Escape, and the run ends as a usage error.
+TEST_F(DesktopProgramTest, AnUnshareableItemWaitsOnTheCardUntilEscape) {
+  testing::RunningProgram program({PLUMO_SHARE_PROGRAM, (home / "missing.txt").string()}, environment());
+  const std::string window = cardWindow();
+  ASSERT_FALSE(window.empty()) << "no window of class " << GtkViewRealization::applicationId;
+  EXPECT_FALSE(runProgram({XDOTOOL, "search", "--onlyvisible", "--class", GtkViewRealization::applicationId})
+                   .standardOutput.empty());
+  EXPECT_EQ(runProgram({XDOTOOL, "getwindowname", window}).standardOutput, "Share to Plumo\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(program.ended()) << "the card waits for the user";
+
+  EXPECT_EQ(runProgram({XDOTOOL, "windowfocus", "--sync", window, "key", "Escape"}).exitStatus, 0);
+  const auto result = program.wait();
+  EXPECT_EQ(result.exitStatus, 2);
+  EXPECT_THAT(result.standardError, HasSubstr("missing.txt: No such file or directory (see plumo-share --help)"));
+  EXPECT_FALSE(fs::exists(home / "data" / "group-containers"));
+}
+
+TEST_F(DesktopProgramTest, CopiedTextIsSharedAsText) {
+  const auto owner = holdClipboard("UTF8_STRING", "copied words \xE2\x80\x94 with a dash");
+  EXPECT_EQ(sharedClipboard().first["message"], "copied words \xE2\x80\x94 with a dash");
+}
+
+// What file managers copy.
+TEST_F(DesktopProgramTest, CopiedFilesAreSharedAsThoseFilesAndFolders) {
+  writeFile(home / "a report.txt", "report");
+  fs::create_directory(home / "photos");
+  const auto owner = holdClipboard("text/uri-list", "# copied\r\nfile://" + (home / "a%20report.txt").string() +
+                                                        "\r\nfile://" + (home / "photos").string() + "\r\n");
+  const auto [manifest, share] = sharedClipboard();
+  EXPECT_EQ(manifest["files"], nlohmann::json({"1-a report.txt"}));
+  EXPECT_EQ(manifest["directories"], nlohmann::json({(home / "photos").string()}));
+  EXPECT_EQ(readFile(share / "1-a report.txt"), "report");
+}
+
+TEST_F(DesktopProgramTest, ACopiedImageIsSharedAsAPngFile) {
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+  const auto owner = holdClipboard("image/png", png);
+  const auto [manifest, share] = sharedClipboard();
+  EXPECT_EQ(manifest["files"], nlohmann::json({"1-clipboard.png"}));
+  EXPECT_EQ(readFile(share / "1-clipboard.png"), png);
 }
 
 }  // namespace

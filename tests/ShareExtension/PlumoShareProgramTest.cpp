@@ -79,7 +79,8 @@ class PlumoShareProgramTest : public ::testing::Test {
     return {{"XDG_DATA_HOME", dataHome.string()}, {"XDG_CONFIG_HOME", configHome.string()},
             {"XDG_DATA_DIRS", "/usr/share"},      {"LANGUAGE", language},
             {"LANG", "C.UTF-8"},                  {"G_MESSAGES_DEBUG", ""},
-            {"TMPDIR", temporaryFiles.string()}};
+            {"TMPDIR", temporaryFiles.string()},  {"DISPLAY", ""},
+            {"WAYLAND_DISPLAY", ""}};
   }
 
   std::vector<std::string> command(std::vector<std::string> arguments) const {
@@ -218,9 +219,9 @@ TEST_F(PlumoShareProgramTest, UsageErrorsStageNothing) {
   writeFile(present, "present");
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{(home / "missing.txt").string()}, {"https://exa mple.com"}, {"ftp://example.com/x"},
-        {"httpx://example.com"}, {"--unknown"}, {"-", "-"}, {"-", present, "-"},
+        {"httpx://example.com"}, {"file://otherhost/etc/passwd"}, {"--unknown"}, {"-", "-"}, {"-", present, "-"},
         {"--type", "no/such-type-at-all", "-"}, {"--text"}, {"--unknown\nsecond line"},
-        {(home / "missing\n\x1b[2J").string()}}) {
+        {(home / "missing\n\x1b[2J").string()}, {"--clipboard"}}) {
     const auto result = share(arguments);
     EXPECT_EQ(result.exitStatus, 2) << arguments.front();
     // One line, which points to the help, and shows what the argument holds escaped.
@@ -264,6 +265,25 @@ TEST_F(PlumoShareProgramTest, FileUrlsAreTakenAsPeopleWriteThem) {
             nlohmann::json({"1-short.txt", "2-a+b.txt"}));
   EXPECT_EQ(readFile(shares[0] / "1-short.txt"), "no slashes");
   EXPECT_EQ(readFile(shares[0] / "2-a+b.txt"), "plus");
+}
+
+// Open With from the Trash hands over trash:///…: GIO, with the desktop's own
+// services on a session bus of the test's own, knows the file behind it.
+TEST_F(PlumoShareProgramTest, AGioAddressIsSharedAsTheLocalFileBehindIt) {
+  fs::create_directories(dataHome / "Trash" / "files");
+  fs::create_directories(dataHome / "Trash" / "info");
+  writeFile(dataHome / "Trash" / "files" / "old report.txt", "thrown away");
+  writeFile(dataHome / "Trash" / "info" / "old report.txt.trashinfo",
+            "[Trash Info]\nPath=/old%20report.txt\nDeletionDate=2026-12-01T10:00:00\n");
+  auto environment = this->environment();
+  environment["XDG_RUNTIME_DIR"] = home.path().string();
+
+  const auto result = runProgram(
+      {DBUS_RUN_SESSION, "--", PLUMO_SHARE_PROGRAM, "--no-ui", "trash:///old%20report.txt"}, environment);
+
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  ASSERT_EQ(inboxShares().size(), 1u);
+  EXPECT_EQ(readFile(inboxShares()[0] / "1-old report.txt"), "thrown away");
 }
 
 // Everything the share is made of is on the disk before it appears in the

@@ -102,6 +102,8 @@ TEST(ShareImportRulesTest, FileUrlsAreTakenUnchangedAndWebLinksRefused) {
   EXPECT_EQ(Rules::url(file, true).path(), "/home/me/My File.txt");
   EXPECT_EQ(Rules::url(std::string("FILE:///tmp/x"), true).absoluteString(), "FILE:///tmp/x");
   EXPECT_EQ(errorOf([] { Rules::url(std::string("https://example.com"), true); }), ShareImportFailure::unsupported);
+  EXPECT_EQ(errorOf([] { Rules::url(std::string("file://otherhost/etc/passwd"), true); }),
+            ShareImportFailure::unsupported);
   EXPECT_EQ(errorOf([] { Rules::url(OtherItem{}, true); }), ShareImportFailure::unsupported);
 }
 

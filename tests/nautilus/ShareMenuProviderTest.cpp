@@ -20,13 +20,15 @@ extern int _nl_msg_cat_cntr;
 #include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
-// A selected file as Nautilus describes it to extensions: here only a location.
+// A selected file as Nautilus describes it to extensions: here only a location
+// and the file it stands for, which is the location itself unless it is set.
 #define PLUMO_TYPE_TEST_FILE_INFO (plumo_test_file_info_get_type())
 G_DECLARE_FINAL_TYPE(PlumoTestFileInfo, plumo_test_file_info, PLUMO, TEST_FILE_INFO, GObject)
 
 struct _PlumoTestFileInfo {
   GObject parent_instance;
   GFile* location;
+  GFile* activation;
 };
 
 static GFile* plumo_test_file_info_location(NautilusFileInfo* info) {
@@ -37,6 +39,10 @@ static void plumo_test_file_info_interface_init(NautilusFileInfoInterface* iface
   iface->is_gone = [](NautilusFileInfo*) -> gboolean { return FALSE; };
   iface->get_location = plumo_test_file_info_location;
   iface->get_uri = [](NautilusFileInfo* info) { return g_file_get_uri(PLUMO_TEST_FILE_INFO(info)->location); };
+  iface->get_activation_uri = [](NautilusFileInfo* info) {
+    auto* self = PLUMO_TEST_FILE_INFO(info);
+    return g_file_get_uri(self->activation != nullptr ? self->activation : self->location);
+  };
   iface->get_name = [](NautilusFileInfo* info) { return g_file_get_basename(PLUMO_TEST_FILE_INFO(info)->location); };
   iface->get_uri_scheme = [](NautilusFileInfo* info) {
     return g_file_get_uri_scheme(PLUMO_TEST_FILE_INFO(info)->location);
@@ -54,6 +60,7 @@ G_DEFINE_TYPE_WITH_CODE(PlumoTestFileInfo, plumo_test_file_info, G_TYPE_OBJECT,
 
 static void plumo_test_file_info_finalize(GObject* object) {
   g_clear_object(&PLUMO_TEST_FILE_INFO(object)->location);
+  g_clear_object(&PLUMO_TEST_FILE_INFO(object)->activation);
   G_OBJECT_CLASS(plumo_test_file_info_parent_class)->finalize(object);
 }
 
@@ -101,9 +108,10 @@ namespace fs = std::filesystem;
 namespace plumo {
 namespace {
 
-NautilusFileInfo* fileInfo(GFile* location) {
+NautilusFileInfo* fileInfo(GFile* location, GFile* activation = nullptr) {
   auto* info = PLUMO_TEST_FILE_INFO(g_object_new(PLUMO_TYPE_TEST_FILE_INFO, nullptr));
   info->location = location;
+  info->activation = activation;
   return NAUTILUS_FILE_INFO(info);
 }
 
@@ -162,7 +170,9 @@ class ShareMenuProviderTest : public ::testing::Test {
     g_object_unref(provider);
   }
 
-  void select(GFile* location) { selection = g_list_append(selection, fileInfo(location)); }
+  void select(GFile* location, GFile* activation = nullptr) {
+    selection = g_list_append(selection, fileInfo(location, activation));
+  }
 
   fs::path selectLocal(const std::string& name, bool folder = false) {
     const fs::path path = temporary / name;
@@ -196,6 +206,19 @@ TEST_F(ShareMenuProviderTest, OneItemSharesEverySelectedFileAndFolderByItsPath) 
 
   nautilus_menu_item_activate(item);
   EXPECT_EQ(recordedCommand(), (std::vector<std::string>{program, report, odd, photos}));
+  nautilus_menu_item_list_free(items);
+}
+
+// Recent, Starred and search results list recent:///… and the like, which stand for real files.
+TEST_F(ShareMenuProviderTest, AnItemOfRecentSharesTheFileItStandsFor) {
+  const fs::path report = temporary / "report.pdf";
+  testing::writeFile(report, "shared");
+  select(g_file_new_for_uri("recent:///file%3A%2F%2F%2Freport.pdf"), g_file_new_for_path(report.c_str()));
+
+  GList* items = nautilus_menu_provider_get_file_items(provider, selection);
+  ASSERT_EQ(g_list_length(items), 1u);
+  nautilus_menu_item_activate(NAUTILUS_MENU_ITEM(items->data));
+  EXPECT_EQ(recordedCommand(), (std::vector<std::string>{PLUMO_RECORDER, report}));
   nautilus_menu_item_list_free(items);
 }
 

@@ -17,6 +17,8 @@ TEST(UrlTest, PathsArePercentDecodedWithoutTrailingSlash) {
   EXPECT_EQ(Url::parse("relative/dir")->path(), "relative/dir");
   EXPECT_EQ(Url::parse("example.com")->scheme(), "");
   EXPECT_TRUE(Url::parse("FILE:///x")->isFileUrl());
+  EXPECT_TRUE(Url::parse("file://LocalHost/x")->isFileUrl());
+  EXPECT_FALSE(Url::parse("file://otherhost/etc/passwd")->isFileUrl()) << "another computer's file is none of ours";
   for (const char* refused : {"", "http://a b", "http://[::1", "%zz"}) EXPECT_FALSE(Url::parse(refused)) << refused;
 }
 

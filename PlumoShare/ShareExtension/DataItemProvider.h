@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -10,16 +11,25 @@
 
 namespace plumo {
 
-// Data piped into standard input ("-"), offered under one type. Standard
-// input is read once, on the first load, and at most one byte past the file
-// limit, so that the collector refuses what is larger without it all being held.
-class StandardInputItemProvider : public ThreadedItemProvider {
+// Bytes offered under one type: data piped into standard input ("-"), or what
+// the clipboard held. The bytes are read once, on the first load, and at most
+// one past the file limit, so that the collector refuses what is larger without
+// it all being held.
+class DataItemProvider : public ThreadedItemProvider {
  public:
-  explicit StandardInputItemProvider(std::string typeIdentifier);
+  // Reads at most `limit` bytes; sets the error when it cannot.
+  using Source = std::function<Data(std::size_t limit, std::error_code& error)>;
+
+  // Standard input, read when first loaded; its temporary file is "stdin.<extension>".
+  static std::shared_ptr<DataItemProvider> standardInput(std::string typeIdentifier);
+  // Bytes at hand; the temporary file is "<stem>.<extension>".
+  static std::shared_ptr<DataItemProvider> holding(std::string typeIdentifier, std::string stem, Data bytes);
+
+  DataItemProvider(std::string typeIdentifier, std::string stem, Source source);
   // Removes the temporary files still handed out: the process may end while a handler runs.
-  ~StandardInputItemProvider() override;
-  StandardInputItemProvider(const StandardInputItemProvider&) = delete;
-  StandardInputItemProvider& operator=(const StandardInputItemProvider&) = delete;
+  ~DataItemProvider() override;
+  DataItemProvider(const DataItemProvider&) = delete;
+  DataItemProvider& operator=(const DataItemProvider&) = delete;
 
   std::vector<std::string> registeredTypeIdentifiers() const override { return {typeIdentifier_}; }
   std::optional<std::string> suggestedName() const override { return std::nullopt; }
@@ -31,6 +41,8 @@ class StandardInputItemProvider : public ThreadedItemProvider {
 
  private:
   struct Input {
+    explicit Input(Source from) : source(std::move(from)) {}
+    Source source;
     std::once_flag read;
     Data bytes;
     std::error_code error;
@@ -53,7 +65,8 @@ class StandardInputItemProvider : public ThreadedItemProvider {
   };
 
   std::string typeIdentifier_;
-  std::shared_ptr<Input> input_ = std::make_shared<Input>();
+  std::string stem_;
+  std::shared_ptr<Input> input_;
   std::shared_ptr<TemporaryFolders> temporaryFolders_ = std::make_shared<TemporaryFolders>();
 };
 
