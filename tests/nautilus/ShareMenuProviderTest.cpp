@@ -218,7 +218,7 @@ TEST_F(ShareMenuProviderTest, AnItemOfRecentSharesTheFileItStandsFor) {
   GList* items = nautilus_menu_provider_get_file_items(provider, selection);
   ASSERT_EQ(g_list_length(items), 1u);
   nautilus_menu_item_activate(NAUTILUS_MENU_ITEM(items->data));
-  EXPECT_EQ(recordedCommand(), (std::vector<std::string>{PLUMO_RECORDER, report}));
+  EXPECT_EQ(recordedCommand(), (std::vector<std::string>{program, report}));
   nautilus_menu_item_list_free(items);
 }
 
