@@ -63,7 +63,10 @@ std::shared_ptr<ItemProvider> fileProvider(const Json& file) {
 
 std::shared_ptr<ItemProvider> provider(const Json& item) {
   if (!item.is_object() || item.size() != 1) throw Invalid("an item must be an object of one member");
-  const auto& [kind, value] = *item.items().begin();
+  // An iterator of the item itself: items() would hand out a proxy that dies with this line.
+  const auto member = item.begin();
+  const std::string& kind = member.key();
+  const Json& value = member.value();
   if (kind == "text") {
     const std::string& text = string(value, "a text");
     return std::make_shared<BytesItemProvider>(std::string(UTType::plainText.identifier()),
@@ -74,7 +77,8 @@ std::shared_ptr<ItemProvider> provider(const Json& item) {
     try {
       return WebLinkItemProvider::forLink(url);
     } catch (const ShareImportRules::LinkRefused& refused) {
-      throw Invalid("'" + url + "': " + refused.reason());
+      // The reason alone: echoing a link of megabytes would make a reply larger than a browser takes.
+      throw Invalid("a url was refused: " + refused.reason());
     }
   }
   if (kind == "file") return fileProvider(value);

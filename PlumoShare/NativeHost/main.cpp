@@ -3,6 +3,7 @@
 // runs through the same flow as plumo-share and gets one reply.
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -41,9 +42,14 @@ int registerUser() {
 // Standard output is the protocol's alone: the replies get a descriptor of their
 // own, and whatever else would write to standard output (a library, a child)
 // writes to standard error.
+// -1 when it cannot: a request whose reply could not reach the browser must not be shared.
 int takeStandardOutput() {
   const int replies = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  ::dup2(STDERR_FILENO, STDOUT_FILENO);
+  if (replies == -1 || ::dup2(STDERR_FILENO, STDOUT_FILENO) == -1) {
+    std::fprintf(stderr, "plumo-share-native-host: standard output: %s\n", std::strerror(errno));
+    if (replies != -1) ::close(replies);
+    return -1;
+  }
   return replies;
 }
 
@@ -96,7 +102,9 @@ int main(int argc, char** argv) {
     return plumo::ExtensionHost::usageError;
   }
 
-  plumo::NativeMessageChannel channel(STDIN_FILENO, takeStandardOutput(), terminationSignals());
+  const int replies = takeStandardOutput();
+  if (replies == -1) return 1;
+  plumo::NativeMessageChannel channel(STDIN_FILENO, replies, terminationSignals());
   frontEnd.useBundle(plumo::InstalledFiles::bundle());
   return serve(frontEnd, channel);
 }

@@ -106,6 +106,14 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
       EXPECT_THAT(invalid.what(), HasSubstr(reason)) << request;
     }
   }
+  // A refused link of megabytes is not echoed: a browser drops a reply over 1 MiB.
+  const std::string longLink = R"({"version":1,"items":[{"url":"ftp://)" + std::string(2 << 20, 'a') + R"("}]})";
+  try {
+    ShareRequest::parse(longLink);
+    ADD_FAILURE() << "a long ftp link was taken";
+  } catch (const ShareRequest::Invalid& invalid) {
+    EXPECT_LT(std::string_view(invalid.what()).size(), 1024u);
+  }
 }
 
 }  // namespace
