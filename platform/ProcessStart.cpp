@@ -8,17 +8,13 @@ extern char** environ;
 
 namespace plumo {
 
-namespace {
-
-sigset_t terminationSignals() {
+sigset_t ProcessStart::terminationSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   return signals;
 }
-
-}  // namespace
 
 void ProcessStart::openClosedStandardStreams() {
   for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct ProcessStart {
   // An empty handler rather than SIG_IGN: exec resets a handler to the default,
   // so the programs we start get the usual SIGPIPE.
   static void failWritesToClosedPipes();
+  // SIGINT and SIGTERM: a dismiss to every program of ours.
+  static sigset_t terminationSignals();
   // SIGINT and SIGTERM wait, blocked, until the main loop has handlers for them
   // and calls releaseTerminationSignals(): none ends the process by itself.
   static void holdTerminationSignals();

@@ -13,6 +13,7 @@
 #include "InstalledFiles.h"
 #include "NativeHostManifests.h"
 #include "NativeMessageChannel.h"
+#include "ProcessStart.h"
 #include "ShareFrontEnd.h"
 #include "ShareReply.h"
 #include "ShareRequest.h"
@@ -56,10 +57,7 @@ int takeStandardOutput() {
 // SIGINT and SIGTERM, held since the start, end the wait between two requests;
 // during a request they dismiss it, as plumo-share's do.
 int terminationSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  const sigset_t signals = plumo::ProcessStart::terminationSignals();
   return ::signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
