@@ -31,15 +31,21 @@ const char* levelName(GLogLevelFlags level) {
 
 // Lines of our own read "<subsystem> <category>: message"; those of the libraries
 // keep their domain and level, as "GLib-GIO-DEBUG: message".
+// The libraries' debug and info lines are dropped unless G_MESSAGES_DEBUG names their
+// domain, in the journal too; our own info lines always reach the journal, which keeps
+// them by their priority, and reach standard error only as G_MESSAGES_DEBUG asks.
 GLogWriterOutput writeLine(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {
+  const char* domain = fieldValue(fields, count, "GLIB_DOMAIN");
+  const bool ours = *fieldValue(fields, count, subsystemField) != '\0';
+  const bool dropped = g_log_writer_default_would_drop(level, domain);
+  if (dropped && !ours) return G_LOG_WRITER_HANDLED;
   if (g_log_writer_is_journald(fileno(stderr)) &&
       g_log_writer_journald(level, fields, count, nullptr) == G_LOG_WRITER_HANDLED) {
     return G_LOG_WRITER_HANDLED;
   }
-  const char* domain = fieldValue(fields, count, "GLIB_DOMAIN");
-  if (g_log_writer_default_would_drop(level, domain)) return G_LOG_WRITER_HANDLED;
+  if (dropped) return G_LOG_WRITER_HANDLED;
   const char* message = fieldValue(fields, count, "MESSAGE");
-  if (*fieldValue(fields, count, subsystemField) != '\0') {
+  if (ours) {
     std::fprintf(stderr, "%s %s: %s\n", fieldValue(fields, count, subsystemField),
                  fieldValue(fields, count, categoryField), message);
   } else {

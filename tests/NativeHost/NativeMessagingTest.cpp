@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "NativeMessageChannel.h"
 #include "Pipe.h"
+#include "ShareReply.h"
 #include "ShareRequest.h"
 
 using ::testing::HasSubstr;
@@ -79,7 +81,10 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
       {R"({"version":1,"items":[{"text":"\ud800"}]})", "not JSON"},
       {R"({"version":1,"items":[)", "not JSON"},
       {R"([1])", "the request must be an object"},
-      {R"({"version":2,"items":[]})", "unsupported version 2"},
+      {R"({"version":2,"items":[]})", "unsupported version"},
+      {R"({"version":1,"items":[{"text":1e400}]})", "not JSON"},
+      {R"({"version":)" + std::string(100000, '[') + std::string(100000, ']') + R"(,"items":[]})",
+       "unsupported version"},
       {R"({"version":"1","items":[]})", "unsupported version"},
       {R"({"items":[],"extra":1})", "has no \"version\""},
       {R"({"version":1,"items":{}})", "must be an array"},
@@ -96,6 +101,12 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
       {R"({"version":1,"items":[{"file":{"name":"../a.png","type":"image/png","data":""}}]})", "no slash"},
       {R"({"version":1,"items":[{"file":{"name":"a\u0000.png","type":"image/png","data":""}}]})", "no NUL"},
       {R"({"version":1,"items":[{"file":{"name":"a","type":"no/such-type","data":""}}]})", "unknown type"},
+      // A page never names a local file or folder through a file's type.
+      {R"({"version":1,"items":[{"file":{"name":"a.png","type":"public.file-url","data":"ZmlsZTovLy9ldGMvcGFzc3dk"}}]})",
+       "not a type of bytes"},
+      {R"({"version":1,"items":[{"file":{"name":"a","type":"inode/directory","data":"ZmlsZTovLy9ldGM="}}]})",
+       "not a type of bytes"},
+      {R"({"version":1,"items":[{"file":{"name":"a","type":"public.url","data":""}}]})", "not a type of bytes"},
       {manyItems, "more than 32 items"},
   };
   for (const auto& [request, reason] : cases) {
@@ -105,6 +116,17 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
     } catch (const ShareRequest::Invalid& invalid) {
       EXPECT_THAT(invalid.what(), HasSubstr(reason)) << request;
     }
+  }
+  // A browser drops a reply over 1 MiB: no echo of a request makes one.
+  const std::string longType = R"({"version":1,"items":[{"file":{"name":"a","type":")" +
+                               std::string(2 << 20, 'x') + R"(","data":""}}]})";
+  try {
+    ShareRequest::parse(longType);
+    ADD_FAILURE() << "a long unknown type was taken";
+  } catch (const ShareRequest::Invalid& invalid) {
+    const std::string reply = ShareReply::invalid(invalid.what());
+    EXPECT_LT(reply.size(), 64u << 10);
+    EXPECT_EQ(nlohmann::json::parse(reply).at("status"), "invalid");
   }
   // A refused link of megabytes is not echoed: a browser drops a reply over 1 MiB.
   const std::string longLink = R"({"version":1,"items":[{"url":"ftp://)" + std::string(2 << 20, 'a') + R"("}]})";
