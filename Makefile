@@ -1,5 +1,11 @@
-# The two commands of the README: `make demo` and `make test`. `make` alone builds into build/.
-.PHONY: all deps deps-test deps-package build demo package screenshot test test-ci test-asan test-faults-long bench fuzz clean
+# The two commands of the README: `make demo` and `make test`. `make` alone builds the
+# programs into build/ (scripts/install-deps, or make deps, installs what that needs).
+.PHONY: all deps deps-test deps-package build build-ci demo package screenshot test test-ci test-asan \
+        test-faults-long bench fuzz on-debian-demo on-debian-test clean
+
+# Every core, for the builds and for ctest, unless the caller chose.
+export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc)
+export CTEST_PARALLEL_LEVEL ?= $(shell nproc)
 
 all: build
 
@@ -19,21 +25,22 @@ browser/node_modules/.package-lock.json: browser/package-lock.json
 deps-package:
 	scripts/install-deps --package
 
-build: deps
+build:
 	cmake --preset default
 	cmake --build --preset default
 
-demo: build
+demo: deps
+	$(MAKE) build
 	scripts/demo
 
 # PNGs of the card, for a folder share, a long error and every status text in every
 # language, drawn in a virtual X server.
-screenshot: build
-	GTK_A11Y=none GDK_DEBUG=gl-disable GSK_RENDERER=cairo xvfb-run -a -s "-screen 0 1024x768x24" build/bin/card_gui_tests --gtest_filter='*Screenshots*'
-	@echo "Screenshots: build/screenshots/card-folder.png build/screenshots/card-long-error.png" \
-	      "build/screenshots/<language>/<status key>.png"
+screenshot: deps-test build-ci
+	GTK_A11Y=none GDK_DEBUG=gl-disable GSK_RENDERER=cairo xvfb-run -a -s "-screen 0 1024x768x24" build-ci/bin/card_gui_tests --gtest_filter='*Screenshots*'
+	@echo "Screenshots: build-ci/screenshots/card-folder.png build-ci/screenshots/card-long-error.png" \
+	      "build-ci/screenshots/<language>/<status key>.png"
 
-# Debian packages for Debian 12 (amd64) in build-package/packages/: plumo-share, and the
+# Debian packages for the Debian release this runs on (amd64) in build-package/packages/: plumo-share, and the
 # GNOME Files and KDE integrations in packages of their own.
 package: deps-package
 	cmake --preset package
@@ -42,9 +49,11 @@ package: deps-package
 
 test: deps-test test-ci test-asan
 
-test-ci:
+build-ci:
 	cmake --preset ci
 	cmake --build --preset ci
+
+test-ci: build-ci
 	ctest --preset ci
 
 test-asan:
@@ -53,10 +62,11 @@ test-asan:
 	ctest --preset asan
 
 # The fault matrix over every point instead of make test's sample (several minutes).
-test-faults-long: build
+test-faults-long: deps-test build-ci
 	ctest --preset faults-long
 
-bench: deps
+bench:
+	scripts/install-deps --bench
 	bench/run
 
 # Sixty seconds of libFuzzer over the rules that judge names, texts and links.
@@ -66,6 +76,16 @@ fuzz:
 	cmake --build --preset fuzz --target share_import_rules_fuzzer
 	mkdir -p build-fuzz/corpus
 	build-fuzz/bin/share_import_rules_fuzzer -max_total_time=60 build-fuzz/corpus
+
+# The two commands on fresh, minimal Debian 12 and 13 systems (git and make only), as a
+# new user meets them (scripts/on-debian: needs root; the bare systems are cached).
+on-debian-demo:
+	scripts/on-debian bookworm make demo
+	scripts/on-debian trixie make demo
+
+on-debian-test:
+	scripts/on-debian bookworm make test
+	scripts/on-debian trixie make test
 
 clean:
 	rm -rf build build-ci build-asan build-fuzz build-bench build-package

@@ -26,8 +26,9 @@ const Json& members(const Json& value, std::initializer_list<const char*> names,
   return value;
 }
 
-const std::string& string(const Json& value, const std::string& what) {
-  if (!value.is_string()) throw Invalid(what + " must be a string");
+// `what` is a literal, never a temporary: the string returned lives in `value`.
+const std::string& string(const Json& value, const char* what) {
+  if (!value.is_string()) throw Invalid(std::string(what) + " must be a string");
   return value.get_ref<const std::string&>();
 }
 
@@ -56,6 +57,11 @@ std::shared_ptr<ItemProvider> fileProvider(const Json& file) {
   const std::string& typeName = string(file["type"], "a file's type");
   const auto type = UTType::named(typeName);
   if (!type) throw Invalid("unknown type '" + typeName + "': give a type identifier or a MIME type");
+  // A page chooses the type: one that the import reads as a location (a file URL, a
+  // folder, a link) would let it name a local file or folder instead of sending bytes.
+  if (!type->conformsTo(UTType::data) || type->conformsTo(UTType::url)) {
+    throw Invalid("a file's type '" + typeName + "' is not a type of bytes");
+  }
   Data bytes = base64Decoded(string(file["data"], "a file's data"));
   return std::make_shared<BytesItemProvider>(std::string(type->identifier()), std::move(bytes),
                                              name.empty() ? std::nullopt : std::optional(name));
@@ -93,13 +99,13 @@ ExtensionItem ShareRequest::parse(std::string_view message) {
   Json request;
   try {
     request = Json::parse(message);
-  } catch (const Json::parse_error& error) {
+  } catch (const Json::exception& error) {  // a syntax error, or a number out of a double's range
     throw Invalid(std::string("the request is not JSON: ") + error.what());
   }
   members(request, {"version", "items"}, "the request");
+  // Not echoed: the value may be megabytes, or nested deeper than a dump can recurse.
   if (request["version"] != version) {
-    throw Invalid("unsupported version " + request["version"].dump() + ": this host speaks version " +
-                  std::to_string(version));
+    throw Invalid("unsupported version: this host speaks version " + std::to_string(version));
   }
   const Json& items = request["items"];
   if (!items.is_array()) throw Invalid("\"items\" must be an array");

@@ -1,5 +1,5 @@
 // "Share to Plumo" in the Share menu of KDE applications: a Purpose plugin of type
-// Export, loaded from <prefix>/lib/<multiarch>/qt5/plugins/kf5/purpose/.
+// Export, loaded from <prefix>/lib/<multiarch>/qt{5,6}/plugins/kf{5,6}/purpose/.
 #include <KPluginFactory>
 #include <purpose/pluginbase.h>
 

@@ -128,7 +128,9 @@ class ShareViewControllerTest : public ::testing::Test {
 
 using testing::repeated;
 
-ExtensionItem itemWith(std::optional<std::vector<std::shared_ptr<ItemProvider>>> attachments,
+using Attachments = std::vector<std::shared_ptr<ItemProvider>>;
+
+ExtensionItem itemWith(std::optional<Attachments> attachments,
                        std::optional<std::string> contentText = std::nullopt) {
   ExtensionItem item;
   if (contentText) item.attributedContentText = AttributedString{*contentText};
@@ -179,7 +181,7 @@ TEST_F(ShareViewControllerTest, WithoutAGroupTheImportFailsBeforeStagingAnything
 }
 
 TEST_F(ShareViewControllerTest, TheStartLineCountsItemsAndAttachments) {
-  context.items = {itemWith({{text("a"), text("b"), text("c")}}), itemWith({{}}), itemWith(std::nullopt)};
+  context.items = {itemWith({{text("a"), text("b"), text("c")}}), itemWith(Attachments{}), itemWith(std::nullopt)};
   const auto shown = controller();
   shown->viewDidAppear();
   ASSERT_TRUE(runUntilPhase(*shown, Phase::handedOff));
