@@ -12,7 +12,7 @@ namespace plumo {
 
 std::optional<std::string> NativeMessageChannel::read() {
   std::uint32_t length = 0;
-  const auto header = readUpTo(reinterpret_cast<char*>(&length), sizeof length);
+  const auto header = readUpTo(reinterpret_cast<char*>(&length), sizeof length, false);
   if (!header || *header == 0) return std::nullopt;
   if (*header < sizeof length) throw BrokenFrame("the message's length is cut short");
   if (length > messageLimit) {
@@ -20,8 +20,7 @@ std::optional<std::string> NativeMessageChannel::read() {
                       std::to_string(messageLimit));
   }
   std::string message(length, '\0');
-  const auto body = readUpTo(message.data(), length);
-  if (!body) return std::nullopt;
+  const auto body = readUpTo(message.data(), length, true);
   if (*body < length) {
     throw BrokenFrame("the message is cut short: " + std::to_string(*body) + " of " + std::to_string(length) +
                       " bytes");
@@ -46,7 +45,7 @@ std::string NativeMessageChannel::frame(std::string_view message) {
   return framed;
 }
 
-std::optional<std::size_t> NativeMessageChannel::readUpTo(char* buffer, std::size_t size) {
+std::optional<std::size_t> NativeMessageChannel::readUpTo(char* buffer, std::size_t size, bool frameBegun) {
   std::size_t used = 0;
   while (used < size) {
     pollfd waits[] = {{input_, POLLIN, 0}, {stop_, POLLIN, 0}};
@@ -54,7 +53,10 @@ std::optional<std::size_t> NativeMessageChannel::readUpTo(char* buffer, std::siz
       if (errno == EINTR) continue;
       return used;
     }
-    if (waits[1].revents != 0) return std::nullopt;
+    if (waits[1].revents != 0) {
+      if (frameBegun || used > 0) throw BrokenFrame("stopped in the middle of a message");
+      return std::nullopt;
+    }
     const ssize_t count = ::read(input_, buffer + used, size - used);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) return used;

@@ -27,7 +27,8 @@ class NativeMessageChannel {
   NativeMessageChannel(int input, int output, int stop) : input_(input), output_(output), stop_(stop) {}
 
   // The next message; none when the input ends between two messages or `stop`
-  // becomes readable. Throws BrokenFrame.
+  // becomes readable there. Throws BrokenFrame, also when `stop` becomes readable
+  // in the middle of a message.
   std::optional<std::string> read();
   // False when the browser reads no more.
   bool write(std::string_view message);
@@ -35,8 +36,9 @@ class NativeMessageChannel {
   static std::string frame(std::string_view message);
 
  private:
-  // How many of `size` bytes were read before the input ended; absent once stopped.
-  std::optional<std::size_t> readUpTo(char* buffer, std::size_t size);
+  // How many of `size` bytes were read before the input ended; absent once stopped
+  // before a message began (`frameBegun` false and nothing read yet).
+  std::optional<std::size_t> readUpTo(char* buffer, std::size_t size, bool frameBegun);
 
   int input_;
   int output_;

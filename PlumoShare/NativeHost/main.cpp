@@ -61,27 +61,39 @@ int terminationSignals() {
   return ::signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
-// Every request gets one reply, until the browser closes our standard input.
-int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& channel) {
+// One reply for one request; `signalled` learns whether SIGINT or SIGTERM came during it.
+std::string answer(const plumo::ShareFrontEnd& frontEnd, std::string message, bool& signalled) {
   using plumo::ShareReply;
+  try {
+    auto item = plumo::ShareRequest::parse(message);
+    message = {};
+    const auto ended = frontEnd.run({std::move(item)}, plumo::ShareFrontEnd::openCard());
+    signalled = ended.signalled;
+    return ShareReply::to(ended);
+  } catch (const plumo::ShareRequest::Invalid& invalid) {
+    return ShareReply::invalid(invalid.what());
+  } catch (const std::exception& error) {  // nothing a request holds may end the host without a reply
+    return ShareReply::invalid(error.what());
+  }
+}
+
+// Every request gets one reply, until the browser closes our standard input, or a
+// signal ends the host: between two requests at once, during one once it is answered.
+int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& channel) {
   while (true) {
     std::optional<std::string> message;
     try {
       message = channel.read();
     } catch (const plumo::NativeMessageChannel::BrokenFrame& broken) {
-      channel.write(ShareReply::invalid(broken.what()));
+      std::fprintf(stderr, "plumo-share-native-host: %s\n", broken.what());
+      channel.write(plumo::ShareReply::invalid(broken.what()));
       return 1;
     }
     if (!message) return 0;
-    std::string reply;
-    try {
-      auto item = plumo::ShareRequest::parse(*message);
-      message.reset();
-      reply = ShareReply::to(frontEnd.run({std::move(item)}, plumo::ShareFrontEnd::openCard()));
-    } catch (const plumo::ShareRequest::Invalid& invalid) {
-      reply = ShareReply::invalid(invalid.what());
-    }
+    bool signalled = false;
+    const std::string reply = answer(frontEnd, std::move(*message), signalled);
     if (!channel.write(reply)) return 1;
+    if (signalled) return plumo::ExtensionHost::dismissed;
   }
 }
 

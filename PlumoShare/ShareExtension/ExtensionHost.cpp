@@ -47,8 +47,11 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
   controller->loadView();
   // A signal that came before the share began is a dismiss before anything is staged, whatever
   // the order in which the main loop would see it and the start of the import.
-  if (ProcessStart::takeHeldTerminationSignals()) return dismissed;
-  observePhases(*controller, card != nullptr);
+  if (ProcessStart::takeHeldTerminationSignals()) {
+    signalled_ = true;
+    return dismissed;
+  }
+  observePhases(controller, card != nullptr);
   if (card) {
     showCard(controller, *card, [controller] { controller->viewDidAppear(); });
   } else {
@@ -56,6 +59,7 @@ int ExtensionHost::run(const std::shared_ptr<ShareViewController>& controller, C
     MainThread::post([controller] { controller->viewDidAppear(); });
   }
   const int status = runUntilTheRequestEnds(*controller);
+  controller->endRequest();
   // The card showed the failure; whoever started the share (a file manager's plugin) learns it here.
   if (card && status == importFailed) printStatus(*controller, controller->status->stringValue());
   return status;
@@ -67,16 +71,21 @@ int ExtensionHost::refuse(const std::shared_ptr<ShareViewController>& controller
   controller->loadView();
   controller->status->setStringValue(statusText);
   showCard(controller, card, [] {});
-  return runUntilTheRequestEnds(*controller);
+  const int status = runUntilTheRequestEnds(*controller);
+  controller->endRequest();
+  return status;
 }
 
 int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
-  const auto pressDismiss = +[](gpointer button) -> gboolean {
-    static_cast<Button*>(button)->performClick();
+  dismissButton_ = controller.confirm.get();
+  const auto pressDismiss = +[](gpointer data) -> gboolean {
+    auto* host = static_cast<ExtensionHost*>(data);
+    host->signalled_ = true;
+    host->dismissButton_->performClick();
     return G_SOURCE_CONTINUE;
   };
-  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, controller.confirm.get());
-  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, controller.confirm.get());
+  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, this);
+  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, this);
   ProcessStart::releaseTerminationSignals();
   g_main_loop_run(loop_.get());
   // The share has ended: a signal that comes now must not turn its status into a death by signal.
@@ -102,14 +111,18 @@ void ExtensionHost::printStatus(const ShareViewController& controller, const std
   std::fprintf(stderr, "%s: %s%s\n", program_.c_str(), text.c_str(), reason ? (" (" + *reason + ")").c_str() : "");
 }
 
-void ExtensionHost::observePhases(ShareViewController& controller, bool windowed) {
-  controller.setPhaseObserver([this, &controller, windowed](Phase phase) {
+// The posted click holds the controller weakly: it may come after the request has ended.
+void ExtensionHost::observePhases(const std::shared_ptr<ShareViewController>& controller, bool windowed) {
+  controller->setPhaseObserver([this, weak = std::weak_ptr(controller), windowed](Phase phase) {
     phase_ = phase;
+    const auto shown = weak.lock();
     if (phase == Phase::published && published_) {
-      published_(ShareInbox(controller.staged()->root()).shareFolder(controller.staged()->id()));
+      published_(ShareInbox(shown->staged()->root()).shareFolder(shown->staged()->id()));
     }
     if (!windowed && (phase == Phase::failed || phase == Phase::handOffFailed)) {
-      MainThread::post([button = controller.confirm] { button->performClick(); });
+      MainThread::post([weak] {
+        if (const auto alive = weak.lock()) alive->confirm->performClick();
+      });
     }
   });
 }

@@ -40,6 +40,8 @@ class ExtensionHost : public ExtensionContext {
   // user is looking: the card shows `statusText`, no import starts, and the
   // dismiss ends the run as the usage error it is.
   int refuse(const std::shared_ptr<ShareViewController>& controller, CardWindow& card, const std::string& statusText);
+  // Whether SIGINT or SIGTERM came during the run.
+  bool signalled() const { return signalled_; }
 
  private:
   // The card appears; `appeared` runs once it is on the screen.
@@ -47,7 +49,7 @@ class ExtensionHost : public ExtensionContext {
                 std::function<void()> appeared);
   void reportOnTerminal(ShareViewController& controller);
   void printStatus(const ShareViewController& controller, const std::string& text) const;
-  void observePhases(ShareViewController& controller, bool windowed);
+  void observePhases(const std::shared_ptr<ShareViewController>& controller, bool windowed);
   void end(int status);
   int runUntilTheRequestEnds(ShareViewController& controller);
 
@@ -57,6 +59,8 @@ class ExtensionHost : public ExtensionContext {
   GOwned<GMainLoop> loop_;
   int exitStatus_ = dismissed;
   bool refused_ = false;
+  bool signalled_ = false;
+  Button* dismissButton_ = nullptr;  // the running request's, which a signal presses
   ShareViewController::Phase phase_ = ShareViewController::Phase::created;
 };
 

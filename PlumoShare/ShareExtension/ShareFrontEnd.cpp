@@ -49,7 +49,8 @@ ShareFrontEnd::Ended ShareFrontEnd::run(std::vector<ExtensionItem> items, std::u
   const auto controller = std::make_shared<ShareViewController>(bundle_, &host, workspace);
   const auto status = static_cast<ExtensionHost::ExitStatus>(host.run(controller, card.get()));
   const bool inInbox = status == ExtensionHost::handedOff || status == ExtensionHost::notOpened;
-  return {status, inInbox ? controller->staged()->id() : "", controller->failure(), controller->status->stringValue()};
+  return {status, inInbox ? controller->staged()->id() : "", controller->failure(), controller->status->stringValue(),
+          host.signalled()};
 }
 
 ExtensionHost::ExitStatus ShareFrontEnd::refuse(CardWindow& card, const std::string& statusText) const {

@@ -24,6 +24,7 @@ class ShareFrontEnd {
     std::string shareId;  // of a share that was published
     std::optional<ShareImportFailure> failure;
     std::string statusText;
+    bool signalled;  // SIGINT or SIGTERM came during the request: the process is to end
   };
 
   // First thing in main, before any library opens a descriptor, starts a thread

@@ -66,7 +66,20 @@ std::optional<const char*> contentSymbolName(const std::string& identifier) {
 ShareViewController::ShareViewController(std::filesystem::path bundle, ExtensionContext* context,
                                          Workspace& workspace)
     : bundle_(bundle), context_(context), workspace_(workspace) {
-  confirm->action = [this] { cancelShare(); };
+  confirm->action = [this] {
+    if (!ended_) cancelShare();
+  };
+}
+
+void ShareViewController::endRequest() {
+  ended_ = true;
+  context_ = nullptr;
+}
+
+void ShareViewController::post(std::function<void()> step) {
+  MainThread::post([self = shared_from_this(), step = std::move(step)] {
+    if (!self->ended_) step();
+  });
 }
 
 void ShareViewController::loadView() {
@@ -152,7 +165,7 @@ void ShareViewController::viewWillAppear() {
 }
 
 void ShareViewController::viewDidAppear() {
-  if (started_) return;
+  if (started_ || ended_) return;
   started_ = true;
   startImport();
 }
@@ -162,7 +175,7 @@ void ShareViewController::startImport() {
   enter(Phase::importing);
   status->setStringValue(text("preparing"));
   task_ = std::make_unique<ImportTask>();
-  MainThread::post([self = shared_from_this()] { self->runImport(); });
+  post([this] { runImport(); });
 }
 
 // Steps up to the collection, which goes on on a worker thread.
@@ -197,9 +210,9 @@ void ShareViewController::collect(std::vector<ExtensionItem> items) {
       const SharePayload payload = SharePayloadCollector().collect(items, *store, stop);
       stage = "publish";
       const std::error_code unsynced = store->publish(payload, stop);
-      MainThread::post([self, files = payload.files.size(), unsynced] { self->finishImport(files, unsynced); });
+      self->post([self, files = payload.files.size(), unsynced] { self->finishImport(files, unsynced); });
     } catch (...) {
-      MainThread::post([self, stage, failure = std::current_exception()] {
+      self->post([self, stage, failure = std::current_exception()] {
         self->failImport(stage, failure);
         self->task_.reset();
       });
@@ -217,6 +230,9 @@ void ShareViewController::finishImport(std::size_t attachmentCount, std::error_c
   logger_.info(formatted("publish complete attachmentCount=%" PRId64, static_cast<std::int64_t>(attachmentCount)));
   enter(Phase::published);
   openPlumo(staged_->id());
+  if (dismissedAfterPublish_ && phase_ == Phase::handOffFailed && context_) {
+    context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
+  }
 }
 
 void ShareViewController::failImport(const std::string& stage, const std::exception_ptr& failure) {
@@ -236,8 +252,12 @@ void ShareViewController::failImport(const std::string& stage, const std::except
 void ShareViewController::cancelShare() {
   stopCollection();
   if (staged_) staged_->discardUnpublished();
-  // The worker may have published before the stop: a dismiss keeps that share.
-  if (phase_ == Phase::importing && staged_ && staged_->published()) enter(Phase::published);
+  // The worker may have published before the stop, and has posted finishImport by now:
+  // a published share is finished (its line, the hand-off) before the dismiss ends the request.
+  if (phase_ == Phase::importing && staged_ && staged_->published()) {
+    dismissedAfterPublish_ = true;
+    return;
+  }
   if (context_) context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
 }
 

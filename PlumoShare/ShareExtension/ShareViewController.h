@@ -64,6 +64,10 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   static std::shared_ptr<ImageView> iconView(std::optional<Image> image);
   static std::shared_ptr<ImageView> arrowView();
 
+  // The request is over (its host returns): steps posted earlier do nothing when they
+  // come, and the context is not called again.
+  void endRequest();
+
   Phase phase() const { return phase_; }
   void setPhaseObserver(std::function<void(Phase)> observer) { phaseObserver_ = std::move(observer); }
   const std::shared_ptr<ShareStagingStore>& staged() const { return staged_; }
@@ -78,6 +82,8 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
     std::jthread collection;
   };
 
+  // Runs `step` on a later turn of the main loop, unless the request has ended by then.
+  void post(std::function<void()> step);
   void startImport();
   void runImport();
   void collect(std::vector<ExtensionItem> items);
@@ -92,6 +98,9 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
 
   std::unique_ptr<ImportTask> task_;
   bool started_ = false;
+  bool ended_ = false;
+  // Dismissed once the share was published: the import finishes first (its line, the hand-off).
+  bool dismissedAfterPublish_ = false;
   std::shared_ptr<ShareStagingStore> staged_;
   const Logger logger_{PLUMO_HOST_BUNDLE_ID ".share", "import"};
   // Faults that would otherwise pass unseen, apart from the import's fixed lines.

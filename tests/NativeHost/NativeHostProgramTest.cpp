@@ -131,8 +131,10 @@ TEST_F(NativeHostProgramTest, ASignalDuringARequestAnswersDismissedAndPublishesN
   testing::RunningProgram program({PLUMO_NATIVE_HOST_PROGRAM}, environment(), "",
                                   [&] { ::dup2(input.ends[0], STDIN_FILENO); });
   input.closeEnd(0);
-  const std::string request = framed(R"({"version":1,"items":[{"text":"waits for the lock"}]})");
-  ASSERT_EQ(::write(input.ends[1], request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  // A second request already waits in the pipe: the signal ends the host before it.
+  const std::string requests = framed(R"({"version":1,"items":[{"text":"waits for the lock"}]})") +
+                               framed(R"({"version":1,"items":[{"text":"queued behind it"}]})");
+  ASSERT_EQ(::write(input.ends[1], requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (program.standardErrorSoFar().find("collect start") == std::string::npos &&
          std::chrono::steady_clock::now() < deadline) {
@@ -144,10 +146,11 @@ TEST_F(NativeHostProgramTest, ASignalDuringARequestAnswersDismissedAndPublishesN
   while (program.standardOutputSoFar().empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  holder.release();
   input.closeEnd(1);
   const auto result = program.wait();
 
-  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(result.exitStatus, 130) << result.standardError;
   EXPECT_EQ(replies(result.standardOutput), (std::vector<Json>{Json{{"status", "dismissed"}}}));
   EXPECT_TRUE(inboxShares().empty());
   EXPECT_TRUE(stagingIsEmpty());
