@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "ErrorDomain.h"
 #include "HandOffUrl.h"
@@ -24,8 +25,10 @@ void InboxCommands::show(const std::string& id) const { print(ShareListing::deta
 void InboxCommands::take(const std::string& id, const std::filesystem::path& destination,
                          const std::stop_token& stop) const {
   const InboxLock lock = inbox_.lock(stop);
+  const std::filesystem::path target = std::filesystem::absolute(destination);
+  if (takenEarlier(id, target)) return print((target / id).string());
   const InboxShare share = validShare(id);
-  print(ShareTransfer(inbox_, share).to(std::filesystem::absolute(destination)).string());
+  print(ShareTransfer(inbox_, share).to(target).string());
 }
 
 void InboxCommands::remove(const std::string& id, const std::stop_token& stop) const {
@@ -51,6 +54,14 @@ void InboxCommands::open(const std::string& url) const {
     throw Failure(*id + ": no such share in the inbox");
   }
   print(inbox_.shareFolder(*id).string());
+}
+
+// A take cut short once the share had left the inbox: all that was left was to say so.
+bool InboxCommands::takenEarlier(const std::string& id, const std::filesystem::path& destination) const {
+  if (!ShareInbox::isShareId(id)) return false;
+  struct stat entry {};
+  const bool gone = ::lstat(inbox_.shareFolder(id).c_str(), &entry) != 0 && errno == ENOENT;
+  return gone && ShareTransfer::arrivedAt(destination, id);
 }
 
 InboxShare InboxCommands::validShare(const std::string& id) const {

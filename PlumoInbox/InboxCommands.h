@@ -33,6 +33,7 @@ class InboxCommands {
  private:
   // The share, read and validated; a missing or invalid one throws Failure.
   InboxShare validShare(const std::string& id) const;
+  bool takenEarlier(const std::string& id, const std::filesystem::path& destination) const;
   void print(const std::string& line) const;
 
   ShareInbox inbox_;

@@ -36,6 +36,30 @@ FileDescriptor openDestination(const fs::path& destination) {
   return folder;
 }
 
+bool sameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Whether `folder` is the store's root or lies anywhere below it, whatever links or
+// names led there: its parents are followed up to the file system's root.
+bool liesInStore(const FileDescriptor& folder, const fs::path& storeRoot) {
+  struct stat store {};
+  if (::stat(storeRoot.c_str(), &store) != 0) throwPosixError(errno);
+  FileDescriptor current(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+  if (!current.isOpen()) throwPosixError(errno);
+  for (;;) {
+    struct stat here {};
+    if (::fstat(current.get(), &here) != 0) throwPosixError(errno);
+    if (sameFile(here, store)) return true;
+    FileDescriptor parent(::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.isOpen()) throwPosixError(errno);
+    struct stat above {};
+    if (::fstat(parent.get(), &above) != 0) throwPosixError(errno);
+    if (sameFile(above, here)) return false;
+    current = std::move(parent);
+  }
+}
+
 bool isTaken(int folder, const std::string& name) {
   struct stat status {};
   if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) return true;
@@ -108,6 +132,10 @@ void syncMovedEntries(int folder) {
 fs::path ShareTransfer::to(const fs::path& destination) const {
   const FileDescriptor inboxFolder = inbox_.openInbox(false);
   const FileDescriptor destinationFolder = concerning(destination, [&] { return openDestination(destination); });
+  // There the share would be taken for a copy of itself, or stay hidden in the store.
+  if (concerning(destination, [&] { return liesInStore(destinationFolder, inbox_.root()); })) {
+    throw std::runtime_error(destination.string() + ": the destination lies inside the share store");
+  }
   const fs::path target = destination / share_.id;
   if (concerning(target, [&] { return isTaken(destinationFolder.get(), share_.id); })) {
     if (!holdsTheShare(inboxFolder.get(), destinationFolder.get())) {
@@ -127,6 +155,11 @@ fs::path ShareTransfer::to(const fs::path& destination) const {
   syncMovedEntries(destinationFolder.get());
   syncMovedEntries(inboxFolder.get());
   return target;
+}
+
+bool ShareTransfer::arrivedAt(const fs::path& destination, const std::string& id) {
+  const FileDescriptor destinationFolder(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return destinationFolder.isOpen() && ShareInbox::readShare(destinationFolder.get(), id, destination / id).valid();
 }
 
 // What a take cut short after its copy arrived left: a valid share with the

@@ -23,6 +23,10 @@ class ShareTransfer {
   // Returns the share's new folder.
   std::filesystem::path to(const std::filesystem::path& destination) const;
 
+  // Whether a take cut short after the share left the inbox (moved, or removed once
+  // copied) put it at <destination>/<id>: a valid share of that id is there.
+  static bool arrivedAt(const std::filesystem::path& destination, const std::string& id);
+
  private:
   bool holdsTheShare(int inboxFolder, int destinationFolder) const;
   void copyAcross(int inboxFolder, int destinationFolder, const std::filesystem::path& destination) const;

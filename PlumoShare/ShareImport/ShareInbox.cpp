@@ -199,9 +199,8 @@ std::vector<std::string> ShareInbox::pendingIds(int inboxFolder) {
   while (const auto name = entries.next()) {
     struct stat folder {};
     struct stat manifest {};
-    if (isShareId(*name) && ::fstatat(inboxFolder, name->c_str(), &folder, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(folder.st_mode) &&
-        ::fstatat(inboxFolder, (*name + "/" + manifestName).c_str(), &manifest, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (isShareId(*name) && ::fstatat(inboxFolder, name->c_str(), &folder, 0) == 0 && S_ISDIR(folder.st_mode) &&
+        ::fstatat(inboxFolder, (*name + "/" + manifestName).c_str(), &manifest, 0) == 0) {
       pending.push_back({manifest.st_mtim, *name});
     }
   }

@@ -51,8 +51,9 @@ class ShareInbox {
   InboxLock lock(const std::stop_token& stop) const;
 
   // The pending shares, oldest published first: entries named as a share id
-  // that are real folders holding an entry called payload.json, whatever it is.
-  // No inbox: none.
+  // that are folders holding an entry called payload.json, both as links lead
+  // (so that what counts against the limit is never hidden behind one; reading
+  // such a share reports the link). No inbox: none.
   std::vector<std::string> pendingIds() const;
   static std::vector<std::string> pendingIds(int inboxFolder);
 

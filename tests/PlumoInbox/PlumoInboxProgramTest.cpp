@@ -157,19 +157,29 @@ TEST_F(PlumoInboxProgramTest, TakeMovesTheShareWholeAndNeverReplacesWhatIsThere)
   fs::create_directories(home / "occupied" / id);
 
   const auto refused = plumoInbox({"take", id, (home / "occupied").string()});
+  const auto intoTheInbox = plumoInbox({"take", id, inbox.string()});
+  const auto intoTheStore = plumoInbox({"take", id, (root / "staging").string()});
   const auto taken = plumoInbox({"take", id, (home / "taken").string()});
   const auto again = plumoInbox({"take", id, (home / "taken").string()});
+  const auto elsewhere = plumoInbox({"take", id, (home / "occupied").string()});
 
   EXPECT_EQ(refused.exitStatus, 1);
   EXPECT_THAT(refused.standardError, HasSubstr((home / "occupied" / id).string() + ": File exists"));
   EXPECT_TRUE(fs::is_empty(home / "occupied" / id));
+  for (const auto& inside : {intoTheInbox, intoTheStore}) {
+    EXPECT_EQ(inside.exitStatus, 1);
+    EXPECT_THAT(inside.standardError, HasSubstr("inside the share store"));
+  }
   EXPECT_EQ(taken.exitStatus, 0) << taken.standardError;
   EXPECT_EQ(taken.standardOutput, (home / "taken" / id).string() + "\n");
   EXPECT_EQ(readFile(home / "taken" / id / "payload.json"), manifest);
   EXPECT_EQ(readFile(home / "taken" / id / "1-notes.txt"), "the notes");
   EXPECT_FALSE(fs::exists(inbox / id));
-  EXPECT_EQ(again.exitStatus, 1);
-  EXPECT_THAT(again.standardError, HasSubstr(id + ": "));
+  // Taken already, as a take cut short after the move would have left it: said so again.
+  EXPECT_EQ(again.exitStatus, 0) << again.standardError;
+  EXPECT_EQ(again.standardOutput, taken.standardOutput);
+  EXPECT_EQ(elsewhere.exitStatus, 1);
+  EXPECT_THAT(elsewhere.standardError, HasSubstr(id + ": "));
   EXPECT_EQ(plumoInbox({"list"}).standardOutput, "");
 }
 

@@ -658,7 +658,7 @@ TEST_F(PlumoShareProgramTest, AFailureLineAddsTheSystemsReason) {
               HasSubstr("plumo-share: Retry: couldn’t read or save. (No space left on device)\n"));
   language = "de";
   EXPECT_THAT(traced("fsync:error=ENOSPC", {(home / "notes.txt").string()}).standardError,
-              HasSubstr("plumo-share: Lesen/Sichern fehlgeschlagen. ("));
+              HasSubstr("plumo-share: Lese-/Speicherfehler. Erneut. ("));
   language = "en";
 
   fs::create_directories(root / "inbox");

@@ -154,19 +154,26 @@ TEST_F(ShareInboxTest, LinksAndFoldersOfOthersAreRefusedWithNothingWritten) {
   EXPECT_TRUE(inbox.openInbox(true).isOpen()) << "a private tree again";
 }
 
-TEST_F(ShareInboxTest, PendingSharesAreRealFoldersWithAManifestOldestFirst) {
+TEST_F(ShareInboxTest, PendingSharesAreFoldersWithAManifestAsLinksLeadOldestFirst) {
   const std::string older = "aaaaaaaa-0000-4000-8000-000000000002";
   const std::string oldest = "BBBBBBBB-0000-4000-8000-000000000001";
   const std::string newest = "cccccccc-0000-4000-8000-000000000003";
+  const std::string linked = "eeeeeeee-0000-4000-8000-000000000005";
   for (const auto& id : {newest, oldest, older}) plantShare("not even JSON", id);
+  fs::create_directories(container / "elsewhere");
+  writeFile(container / "elsewhere" / "payload.json", "{}");
+  fs::create_directory_symlink(container / "elsewhere", share(linked));
   setModificationTime(share(oldest) / "payload.json", 1'000'000);
   setModificationTime(share(older) / "payload.json", 2'000'000);
+  setModificationTime(container / "elsewhere" / "payload.json", 2'500'000);
   setModificationTime(share(newest) / "payload.json", 3'000'000);
   fs::create_directories(share("dddddddd-0000-4000-8000-000000000004"));  // no manifest yet
-  fs::create_directory_symlink(share(oldest), share("eeeeeeee-0000-4000-8000-000000000005"));
+  const std::string dangling = "ffffffff-0000-4000-8000-000000000006";
+  fs::create_directories(share(dangling));
+  fs::create_symlink(container / "gone", share(dangling) / "payload.json");
   plantShare("{}", "notes");
 
-  EXPECT_THAT(inbox.pendingIds(), ::testing::ElementsAre(oldest, older, newest));
+  EXPECT_THAT(inbox.pendingIds(), ::testing::ElementsAre(oldest, older, linked, newest));
   EXPECT_TRUE(ShareInbox("/nonexistent/PlumoShare").pendingIds().empty());
 }
 
