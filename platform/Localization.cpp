@@ -1,29 +1,84 @@
 #include "Localization.h"
 
 #include <clocale>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <glib.h>
-#include <libintl.h>
 #include <map>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace plumo {
 
 namespace {
 
 bool isPlainCLocale(const char* locale) {
-  return locale == nullptr || std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0;
+  return std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0;
 }
 
-// The user's languages, as GLib reads them from the environment, ending in English.
-std::string languagesEndingInEnglish() {
-  std::string languages;
+// The user's languages, as GLib reads them from the environment (LANGUAGE, then the
+// locale's variables), most wanted first; English is built in.
+std::vector<std::string> userLanguages() {
+  std::vector<std::string> languages;
   for (const gchar* const* name = g_get_language_names(); *name != nullptr; ++name) {
     if (isPlainCLocale(*name) || std::strchr(*name, '.') != nullptr || std::strchr(*name, '@') != nullptr) continue;
-    languages += std::string(*name) + ":";
+    languages.emplace_back(*name);
   }
-  return languages + "en";
+  return languages;
+}
+
+// A compiled catalog is small: anything larger is not ours.
+constexpr std::size_t catalogLimit = 1 << 20;
+
+std::string readCatalog(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::string bytes;
+  bytes.resize(catalogLimit + 1);
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  return bytes.size() > catalogLimit ? std::string() : bytes;
+}
+
+// The texts of a compiled gettext catalog (.mo), read by us rather than by gettext:
+// glibc ignores the user's LANGUAGE under the C and C.UTF-8 locales, which
+// would leave a user who chose a language that way, or a session without a
+// generated locale, with English. Empty when the bytes are no such catalog.
+std::map<std::string, std::string> compiledCatalogTexts(std::string_view bytes) {
+  constexpr std::uint32_t magic = 0x950412de;
+  const auto word = [&](std::size_t at, bool swapped) -> std::optional<std::uint32_t> {
+    if (at > bytes.size() || bytes.size() - at < 4) return std::nullopt;
+    std::uint32_t value;
+    std::memcpy(&value, bytes.data() + at, 4);
+    return swapped ? __builtin_bswap32(value) : value;
+  };
+  const auto first = word(0, false);
+  if (!first || (*first != magic && *first != __builtin_bswap32(magic))) return {};
+  const bool swapped = *first != magic;
+  const auto count = word(8, swapped);
+  const auto originals = word(12, swapped);
+  const auto translations = word(16, swapped);
+  if (!count || !originals || !translations) return {};
+  const auto string = [&](std::uint32_t table, std::uint32_t index) -> std::optional<std::string> {
+    const auto length = word(table + std::size_t{8} * index, swapped);
+    const auto offset = word(table + std::size_t{8} * index + 4, swapped);
+    if (!length || !offset || *offset > bytes.size() || bytes.size() - *offset < *length) return std::nullopt;
+    return std::string(bytes.substr(*offset, *length));
+  };
+  std::map<std::string, std::string> texts;
+  for (std::uint32_t index = 0; index < *count; ++index) {
+    auto key = string(*originals, index);
+    auto value = string(*translations, index);
+    if (!key || !value) return {};
+    if (!key->empty()) texts.emplace(std::move(*key), std::move(*value));  // the empty key is the header
+  }
+  return texts;
+}
+
+std::map<std::string, std::string>& catalog() {
+  static std::map<std::string, std::string> texts;
+  return texts;
 }
 
 // The quoted text of a catalog line (`msgid "..."`, `msgstr "..."` or `"..."`), its C escapes resolved.
@@ -45,7 +100,7 @@ std::string quoted(std::string_view line) {
 }
 
 // The texts of a gettext catalog source (.po): each key with its text.
-std::map<std::string, std::string> catalogTexts(std::string_view catalog) {
+std::map<std::string, std::string> sourceCatalogTexts(std::string_view catalog) {
   std::map<std::string, std::string> texts;
   std::string key;
   std::string* continued = nullptr;
@@ -68,7 +123,7 @@ std::map<std::string, std::string> catalogTexts(std::string_view catalog) {
 }
 
 const std::map<std::string, std::string>& builtInEnglish() {
-  static const std::map<std::string, std::string> texts = catalogTexts(
+  static const std::map<std::string, std::string> texts = sourceCatalogTexts(
 #include "EnglishCatalog.inc"
   );
   return texts;
@@ -78,19 +133,24 @@ const std::map<std::string, std::string>& builtInEnglish() {
 
 void Localization::setUp(const std::filesystem::path& bundle) {
   std::setlocale(LC_ALL, "");
-  // gettext ignores every catalog under the C locale.
-  if (isPlainCLocale(std::setlocale(LC_MESSAGES, nullptr))) std::setlocale(LC_MESSAGES, "C.UTF-8");
-  ::setenv("LANGUAGE", languagesEndingInEnglish().c_str(), 1);
-  bindtextdomain(textDomain, (bundle / "locale").c_str());
-  bind_textdomain_codeset(textDomain, "UTF-8");
+  catalog() = {};
+  for (const std::string& language : userLanguages()) {
+    const auto texts = compiledCatalogTexts(readCatalog(bundle / "locale" / language / "LC_MESSAGES" /
+                                                        (std::string(textDomain) + ".mo")));
+    if (!texts.empty()) {
+      catalog() = texts;
+      return;
+    }
+  }
 }
 
 std::string Localization::text(const std::string& key) {
-  const char* translated = g_dgettext(textDomain, key.c_str());
-  // gettext gives back the key itself when no catalog has it.
-  if (translated != key.c_str()) return translated;
-  const auto english = builtInEnglish().find(key);
-  return english != builtInEnglish().end() ? english->second : key;
+  using Texts = const std::map<std::string, std::string>;
+  for (Texts* texts : {static_cast<Texts*>(&catalog()), &builtInEnglish()}) {
+    const auto found = texts->find(key);
+    if (found != texts->end() && !found->second.empty()) return found->second;
+  }
+  return key;
 }
 
 }  // namespace plumo

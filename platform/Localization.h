@@ -5,12 +5,13 @@
 
 namespace plumo {
 
-// The extension's localized texts: gettext catalogs of the text domain
-// "plumo-share" under <bundle>/locale, in the user's language, then English.
+// The extension's localized texts: the compiled gettext catalogs of the text domain
+// "plumo-share" under <bundle>/locale, in the user's language (LANGUAGE, then the
+// locale, whatever the locale), then English.
 struct Localization {
   static constexpr const char* textDomain = "plumo-share";
 
-  // Once per process, before the first text is looked up.
+  // Before the first text is looked up; again to follow a change of LANGUAGE.
   static void setUp(const std::filesystem::path& bundle);
   // The text for `key`; the English text built into the program when no catalog
   // can be read or has it; the key itself when neither has it.

@@ -566,7 +566,8 @@ TEST_F(PlumoShareProgramTest, WithoutADesktopEntryTheUrlTakesGiosOwnRoute) {
   ASSERT_TRUE(portal.ready());
   auto environment = this->environment();
   environment["DBUS_SESSION_BUS_ADDRESS"] = address;
-  environment["GTK_USE_PORTAL"] = "1";  // GIO 2.74's word for "in a sandbox"
+  environment["GTK_USE_PORTAL"] = "1";    // GIO 2.74's word for "in a sandbox"
+  environment["GIO_USE_PORTALS"] = "1";   // GIO 2.76's and later
 
   const auto result = runProgram(command({"--text", "through the portal"}), environment);
 
