@@ -143,8 +143,22 @@ void ShareStagingStore::commit(int inbox, const std::stop_token& stop) {
   const std::lock_guard lock(commitment_);
   checkCancellation(stop);
   if (state_ != State::staging) throwPosixError(ENOENT);
-  renameWithoutReplacing(staging_.get(), id_, inbox, id_);
+  try {
+    renameWithoutReplacing(staging_.get(), id_, inbox, id_);
+  } catch (const std::system_error&) {
+    // A file server that dies as it answers may have made the move and still report
+    // an error: a share in the inbox is published, whatever the call said.
+    if (!isShareIn(inbox)) throw;
+  }
   state_ = State::published;
+}
+
+// Whether inbox/<id> is this share's own folder, not merely an entry of its name.
+bool ShareStagingStore::isShareIn(int inbox) const {
+  struct stat entry {};
+  struct stat share {};
+  return ::fstatat(inbox, id_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(share_.get(), &share) == 0 &&
+         entry.st_dev == share.st_dev && entry.st_ino == share.st_ino;
 }
 
 bool ShareStagingStore::published() const {

@@ -54,6 +54,7 @@ class ShareStagingStore {
   void sweepOrphans() const;
   void refuseUnlessStaging() const;
   void syncStagedShare(const SharePayload& payload, int manifest) const;
+  bool isShareIn(int inbox) const;
   void commit(int inbox, const std::stop_token& stop);
 
   enum class State { staging, published, discarded };

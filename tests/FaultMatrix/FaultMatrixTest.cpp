@@ -115,6 +115,18 @@ void report(const OutcomeTally& tally) {
   EXPECT_EQ(tally.violations(), 0u) << "the outcomes that break a property are in the figures above";
 }
 
+// A file server that dies as it answers may have moved the share into the inbox and
+// still report an error: the share is published, once, and says so.
+TEST(FaultMatrix, AMoveThatTookEffectButReportedAnErrorIsPublished) {
+  ShareHome home;
+  const auto result = shareUnderInjector(home, {"--call", "renameat2", "--nth", "1", "--error", "EIO", "--after"});
+  ASSERT_NE(struckCall(result, home).find("/staging/"), std::string::npos) << result.standardError;
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  ASSERT_EQ(home.inboxEntries().size(), 1u);
+  EXPECT_EQ(ShareHome::defectOf(home.inboxEntries().front(), home.sharedFiles()), std::nullopt);
+  EXPECT_EQ(result.standardOutput, home.inboxEntries().front().string() + "\n");
+}
+
 // A share killed at any system call never leaves a torn entry in the inbox, and
 // the next share, once the orphan is older than the grace period, sweeps it.
 TEST(FaultMatrix, CrashAtEveryStep) {

@@ -4,11 +4,13 @@
 // error. strace counts each thread on its own, so its nth call of a kind can
 // never strike a worker thread's early calls; this counts them all as one.
 //
-//   inject-fault --under DIR [--list FILE] [--nth N (--kill | --error ERRNO)] -- PROGRAM ARGS...
+//   inject-fault --under DIR [--list FILE] [--call NAME] [--nth N (--kill | --error ERRNO [--after])]
+//                -- PROGRAM ARGS...
 //
-// --list writes each counted call ("thread call path") to FILE; the call struck
-// is reported on standard error as "inject-fault: struck N call path". Ends as
-// the program did.
+// --list writes each counted call ("thread call path") to FILE; --call counts only
+// the calls of that name; --after lets the struck call take effect before it fails
+// (as a file server that dies as it answers). The call struck is reported on
+// standard error as "inject-fault: struck N call path". Ends as the program did.
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -88,9 +90,11 @@ const std::map<long, CallShape>& fileSystemCalls() {
 struct Options {
   std::string under;
   std::string list;
+  std::string call;
   long nth = 0;
   bool kill = false;
   int error = 0;
+  bool after = false;
   std::vector<char*> program;
 };
 
@@ -103,7 +107,8 @@ int errorNumber(const std::string& name) {
 }
 
 [[noreturn]] void usage() {
-  std::fputs("usage: inject-fault --under DIR [--list FILE] [--nth N (--kill | --error ERRNO)] -- PROGRAM ARGS...\n",
+  std::fputs("usage: inject-fault --under DIR [--list FILE] [--call NAME] [--nth N (--kill | --error ERRNO [--after])]"
+             " -- PROGRAM ARGS...\n",
              stderr);
   std::exit(125);
 }
@@ -116,6 +121,8 @@ Options parse(int argc, char** argv) {
     const bool hasValue = index + 1 < argc;
     if (option == "--under" && hasValue) options.under = argv[++index];
     else if (option == "--list" && hasValue) options.list = argv[++index];
+    else if (option == "--call" && hasValue) options.call = argv[++index];
+    else if (option == "--after") options.after = true;
     else if (option == "--nth" && hasValue) options.nth = std::atol(argv[++index]);
     else if (option == "--kill") options.kill = true;
     else if (option == "--error" && hasValue) options.error = errorNumber(argv[++index]);
@@ -123,7 +130,10 @@ Options parse(int argc, char** argv) {
   }
   for (++index; index < argc; ++index) options.program.push_back(argv[index]);
   options.program.push_back(nullptr);
-  if (options.under.empty() || options.program.size() < 2 || (options.nth > 0 && !options.kill && !options.error)) usage();
+  if (options.under.empty() || options.program.size() < 2 || (options.nth > 0 && !options.kill && !options.error) ||
+      (options.after && !options.error)) {
+    usage();
+  }
   return options;
 }
 
@@ -243,6 +253,7 @@ class Tracer {
     if (info.op != PTRACE_SYSCALL_INFO_ENTRY) return;
     const auto shape = fileSystemCalls().find(static_cast<long>(info.entry.nr));
     if (shape == fileSystemCalls().end()) return;
+    if (!options_.call.empty() && options_.call != shape->second.name) return;
     const auto paths = touchedPaths(thread, shape->second, info.entry.args);
     if (std::none_of(paths.begin(), paths.end(), [this](const auto& path) { return isUnder(path, options_.under); })) {
       return;
@@ -255,7 +266,7 @@ class Tracer {
       ::kill(program_, SIGKILL);
     } else {
       // An invalid call number makes the kernel skip the call; its result is set at the exit stop.
-      ::ptrace(PTRACE_POKEUSER, thread, offsetof(user_regs_struct, orig_rax), -1L);
+      if (!options_.after) ::ptrace(PTRACE_POKEUSER, thread, offsetof(user_regs_struct, orig_rax), -1L);
       failing_.insert(thread);
     }
   }
