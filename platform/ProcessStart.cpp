@@ -20,7 +20,7 @@ void ProcessStart::openClosedStandardStreams() {
   for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
     if (::fcntl(descriptor, F_GETFD) != -1) continue;
     // The lowest free number: the closed one.
-    ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    ::open("/dev/null", O_RDWR);  // a standard stream: children get it too
   }
 }
 

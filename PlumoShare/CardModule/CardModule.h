@@ -20,6 +20,9 @@ class CardModule {
   // <prefix>/<libdir>/plumo-share/plumo-card.so, beside <prefix>/bin, in the build tree as once installed.
   static std::filesystem::path installedIn(const std::filesystem::path& prefix);
 
+  // Whether DISPLAY or WAYLAND_DISPLAY names a display to show a card on.
+  static bool displayPresent();
+
   // The card's window, or none without a display (DISPLAY or WAYLAND_DISPLAY)
   // or when the module is damaged or cannot be loaded (logged): the share then runs headless.
   static std::unique_ptr<CardWindow> openWindow(const std::filesystem::path& module);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <gdk/x11/gdkx.h>
 
 #include "CardModule.h"
 #include "GOwned.h"
@@ -16,10 +17,19 @@ namespace plumo {
 namespace {
 
 // GDK learns what the clipboard offers from its owner just after the display
-// opens; an empty clipboard never tells. An owner answers at once, and one that
+// opens; an empty clipboard never tells. Under X11 an unowned clipboard is known
+// at once; an owner answers within moments even on a busy machine, and one that
 // does not must not hold the share for ever.
-constexpr guint offerPatienceMs = 1000;
+constexpr guint offerPatienceMs = 5000;
 constexpr guint transferPatienceMs = 5000;
+
+// False only where the display can tell that nobody holds the clipboard (X11).
+bool mayHoldSomething(GdkClipboard* clipboard) {
+  GdkDisplay* display = gdk_clipboard_get_display(clipboard);
+  if (!GDK_IS_X11_DISPLAY(display)) return true;
+  Display* x11 = gdk_x11_display_get_xdisplay(display);
+  return XGetSelectionOwner(x11, gdk_x11_get_xatom_by_name_for_display(display, "CLIPBOARD")) != None;
+}
 
 // Waits in the main loop, which alone receives GDK's answers.
 void runUntil(const bool& done) {
@@ -56,7 +66,7 @@ bool offersNothing(GdkClipboard* clipboard) {
 
 // The first of the types we take that the clipboard offers, or none.
 const char* offeredType(GdkClipboard* clipboard) {
-  bool told = !offersNothing(clipboard);
+  bool told = !offersNothing(clipboard) || !mayHoldSomething(clipboard);
   if (!told) {
     const Deadline deadline(offerPatienceMs, [&told] { told = true; });
     const gulong changed =

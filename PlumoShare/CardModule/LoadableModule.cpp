@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,30 +30,41 @@ bool within(std::uint64_t offset, std::uint64_t size, std::uint64_t fileSize) {
   return offset <= fileSize && size <= fileSize - offset;
 }
 
-}  // namespace
-
-std::optional<std::string> LoadableModule::defect(const std::filesystem::path& path) {
-  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.isOpen()) return std::string(std::strerror(errno));
+// Why the open file cannot be loaded safely; absent when it is a regular file whose
+// program headers and the segments they describe lie within it.
+std::optional<std::string> defectOf(int file) {
   struct stat status {};
-  if (::fstat(file.get(), &status) != 0) return std::string(std::strerror(errno));
+  if (::fstat(file, &status) != 0) return std::string(std::strerror(errno));
   if (!S_ISREG(status.st_mode)) return "not a regular file";
   const auto fileSize = static_cast<std::uint64_t>(status.st_size);
 
   ElfW(Ehdr) header{};
-  if (!readAt(file.get(), &header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+  if (!readAt(file, &header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
       header.e_ident[EI_CLASS] != nativeClass || header.e_phentsize != sizeof(ElfW(Phdr))) {
     return "not a shared object of this machine's class";
   }
   const std::uint64_t tableSize = std::uint64_t{header.e_phnum} * sizeof(ElfW(Phdr));
   if (!within(header.e_phoff, tableSize, fileSize)) return "its program headers lie past its end";
   std::vector<ElfW(Phdr)> segments(header.e_phnum);
-  if (!readAt(file.get(), segments.data(), tableSize, header.e_phoff)) return "its program headers cannot be read";
+  if (!readAt(file, segments.data(), tableSize, header.e_phoff)) return "its program headers cannot be read";
   for (const auto& segment : segments) {
     if (!within(segment.p_offset, segment.p_filesz, fileSize)) return "cut short: a segment lies past its end";
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+void* LoadableModule::load(const std::filesystem::path& path, int flags) {
+  const auto refused = [&](const std::string& reason) { return std::runtime_error(path.string() + ": " + reason); };
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.isOpen()) throw refused(std::strerror(errno));
+  if (const auto defect = defectOf(file.get())) throw refused(*defect);
+  // Through the descriptor: the file checked is the file mapped, whatever takes its name meanwhile.
+  void* handle = ::dlopen(("/proc/self/fd/" + std::to_string(file.get())).c_str(), flags);
+  if (handle == nullptr) throw refused(::dlerror());
+  return handle;
 }
 
 }  // namespace plumo

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
-#include <string>
 
 namespace plumo {
 
@@ -11,9 +9,10 @@ namespace plumo {
 // when a segment past its end is touched, while a FIFO in its place blocks the
 // open for ever.
 struct LoadableModule {
-  // Why the file at `path` cannot be loaded safely; absent when it is a regular
-  // file whose program headers and the segments they describe lie within it.
-  static std::optional<std::string> defect(const std::filesystem::path& path);
+  // dlopen()s the file at `path` with `flags` once it is a regular file whose
+  // program headers and the segments they describe lie within it. Throws
+  // std::runtime_error naming the path and why it was not loaded.
+  static void* load(const std::filesystem::path& path, int flags);
 };
 
 }  // namespace plumo

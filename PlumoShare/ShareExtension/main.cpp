@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "CardModule.h"
 #include "CommandLine.h"
 #include "InstalledFiles.h"
 #include "Localization.h"
@@ -51,7 +52,11 @@ int main(int argc, char** argv) {
   auto card = commandLine.noUi && !commandLine.clipboard ? nullptr : plumo::ShareFrontEnd::openCard();
   std::optional<plumo::ClipboardContents> clipboardContents;
   if (commandLine.clipboard) {
-    if (!card) return usageError("--clipboard needs a display");
+    if (!card && !plumo::CardModule::displayPresent()) return usageError("--clipboard needs a display");
+    if (!card) {
+      std::fputs("plumo-share: the clipboard is read through the card's module, which could not be loaded\n", stderr);
+      return plumo::ExtensionHost::importFailed;
+    }
     clipboardContents = card->readClipboard(static_cast<std::size_t>(plumo::ShareImportRules::fileLimit) + 1);
   }
   if (commandLine.noUi) card.reset();

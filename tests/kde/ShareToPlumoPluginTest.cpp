@@ -208,7 +208,7 @@ TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   EXPECT_EQ(tooMany.error, KJob::UserDefinedError);
   EXPECT_EQ(tooMany.errorText, QStringLiteral("Share fewer or smaller items."));
   EXPECT_EQ(tooLarge.error, KJob::UserDefinedError);
-  EXPECT_EQ(tooLarge.errorText, QStringLiteral("Teile weniger/kleinere Dateien."));
+  EXPECT_EQ(tooLarge.errorText, QStringLiteral("Teile weniger/kleinere Daten."));
   EXPECT_TRUE(entries("staging").empty());
   EXPECT_TRUE(entries("inbox").empty());
 }
