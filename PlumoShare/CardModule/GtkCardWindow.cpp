@@ -1,8 +1,9 @@
 #include "GtkCardWindow.h"
 
+#include <X11/Xlib.h>
 #include <cerrno>
+#include <cstring>
 #include <functional>
-#include <gdk/x11/gdkx.h>
 
 #include "CardModule.h"
 #include "GOwned.h"
@@ -24,11 +25,15 @@ constexpr guint offerPatienceMs = 5000;
 constexpr guint transferPatienceMs = 5000;
 
 // False only where the display can tell that nobody holds the clipboard (X11).
+// Asked over a connection of our own: GTK's own X11 calls are deprecated.
 bool mayHoldSomething(GdkClipboard* clipboard) {
   GdkDisplay* display = gdk_clipboard_get_display(clipboard);
-  if (!GDK_IS_X11_DISPLAY(display)) return true;
-  Display* x11 = gdk_x11_display_get_xdisplay(display);
-  return XGetSelectionOwner(x11, gdk_x11_get_xatom_by_name_for_display(display, "CLIPBOARD")) != None;
+  if (std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0) return true;
+  Display* x11 = XOpenDisplay(gdk_display_get_name(display));
+  if (x11 == nullptr) return true;
+  const bool owned = XGetSelectionOwner(x11, XInternAtom(x11, "CLIPBOARD", False)) != None;
+  XCloseDisplay(x11);
+  return owned;
 }
 
 // Waits in the main loop, which alone receives GDK's answers.
