@@ -14,6 +14,20 @@ FileDescriptor FileDescriptor::openFolderAt(int parent, const std::string& name)
   return folder;
 }
 
+std::string FileDescriptor::readUpTo(std::size_t limit) const {
+  std::string bytes(limit, '\0');
+  std::size_t used = 0;
+  while (used < limit) {
+    const ssize_t count = ::read(descriptor_, bytes.data() + used, limit - used);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throwPosixError(errno);
+    if (count == 0) break;
+    used += static_cast<std::size_t>(count);
+  }
+  bytes.resize(used);
+  return bytes;
+}
+
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {
     close();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -19,6 +20,10 @@ class FileDescriptor {
   // Opens the folder `name` of an open folder, never through a link: a link
   // there fails with ELOOP or ENOTDIR. Throws the POSIX error.
   static FileDescriptor openFolderAt(int parent, const std::string& name);
+
+  // Reads until the end of the input or `limit` bytes, whichever comes first,
+  // across interrupted and short reads. Throws the POSIX error.
+  std::string readUpTo(std::size_t limit) const;
 
   int get() const { return descriptor_; }
   bool isOpen() const { return descriptor_ >= 0; }

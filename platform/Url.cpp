@@ -50,6 +50,8 @@ std::optional<Url> Url::parse(std::string_view text) {
   }
   Url url(std::string(text), rangeText(uri.scheme), percentDecoded(rangeText(uri.hostText)), decodedPath(uri));
   uriFreeUriMembersA(&uri);
+  // A file's path ends at its first NUL: "file:///tmp/a%00b" would name /tmp/a.
+  if (::strcasecmp(url.scheme_.c_str(), "file") == 0 && url.path_.find('\0') != std::string::npos) return std::nullopt;
   return url;
 }
 

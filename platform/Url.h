@@ -10,7 +10,8 @@ namespace plumo {
 // A URL as RFC 3986 reads it, kept in its original text.
 class Url {
  public:
-  // Absent for text RFC 3986 refuses (a space, for example) and for empty text.
+  // Absent for text RFC 3986 refuses (a space, for example), for empty text, and
+  // for a file URL whose path holds an escaped NUL.
   static std::optional<Url> parse(std::string_view text);
   // The file URL of an absolute path, percent-encoded.
   static Url fileUrl(const std::filesystem::path& absolutePath);

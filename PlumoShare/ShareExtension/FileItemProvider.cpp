@@ -1,10 +1,11 @@
 #include "FileItemProvider.h"
 
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
 #include <gio/gio.h>
-#include <iterator>
 
 #include "ErrorDomain.h"
+#include "FileDescriptor.h"
 #include "GOwned.h"
 #include "ShareImportRules.h"
 #include "UTType.h"
@@ -44,12 +45,14 @@ void FileItemProvider::loadFileRepresentation(const std::string&, FileCompletion
 void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
   answerOnOwnThread([path = path_, error = lookupError_, completion = std::move(completion)] {
     if (error) return completion(std::nullopt, error);
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return completion(std::nullopt, posixError(EACCES));
-    Data data(static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
-    stream.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    data.resize(static_cast<std::size_t>(stream.gcount()));
-    completion(std::move(data), {});
+    try {
+      const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      if (!file.isOpen()) throwPosixError(errno);
+      const std::string bytes = file.readUpTo(static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
+      completion(Data(bytes.begin(), bytes.end()), {});
+    } catch (const std::system_error& failure) {
+      completion(std::nullopt, failure.code());
+    }
   });
 }
 

@@ -40,6 +40,10 @@ std::vector<std::string> shareIdsIn(int folder) {
 }
 
 // Waits while another share's sweeper holds the folder: it only ever holds it briefly.
+// The one policy for a lock the file system cannot give (ENOLCK, as on NFS without
+// its lock service): it is never taken for granted. Here that costs nothing, as the
+// sweep takes a folder it cannot lock for a live one and leaves it; the inbox's
+// lock, which alone keeps two writers apart, fails the share instead (InboxLock).
 void holdSharedLock(int folder) {
   int result = 0;
   do {

@@ -19,7 +19,9 @@ TEST(UrlTest, PathsArePercentDecodedWithoutTrailingSlash) {
   EXPECT_TRUE(Url::parse("FILE:///x")->isFileUrl());
   EXPECT_TRUE(Url::parse("file://LocalHost/x")->isFileUrl());
   EXPECT_FALSE(Url::parse("file://otherhost/etc/passwd")->isFileUrl()) << "another computer's file is none of ours";
-  for (const char* refused : {"", "http://a b", "http://[::1", "%zz"}) EXPECT_FALSE(Url::parse(refused)) << refused;
+  for (const char* refused : {"", "http://a b", "http://[::1", "%zz", "file:///tmp/a%00b"}) {
+    EXPECT_FALSE(Url::parse(refused)) << refused;
+  }
 }
 
 TEST(UrlTest, FileUrlsOfAnyPathReadBackTheSamePath) {
