@@ -54,11 +54,13 @@ void dimIfSecondary(GtkWidget* widget, std::optional<Color> color) {
   if (color == Color::secondaryLabel || color == Color::tertiaryLabel) gtk_widget_add_css_class(widget, "dim-label");
 }
 
-// A text that may be cut at its tail stays whole in the tooltip, which GTK
-// also hands to assistive technologies as the accessible description.
+// A text that may be cut at its tail stays whole in the tooltip and in the
+// accessible description (GTK 4.10 and later no longer take one from the other).
 void showText(GtkWidget* widget, const std::string& text, bool mayBeCut) {
   gtk_label_set_text(GTK_LABEL(widget), text.c_str());
-  if (mayBeCut) gtk_widget_set_tooltip_text(widget, text.c_str());
+  if (!mayBeCut) return;
+  gtk_widget_set_tooltip_text(widget, text.c_str());
+  gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, text.c_str(), -1);
 }
 
 GtkWidget* labelWidget(const std::shared_ptr<Label>& label) {
