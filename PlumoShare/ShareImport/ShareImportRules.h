@@ -42,16 +42,19 @@ struct ShareImportRules {
   // else is unsupported.
   static Url url(const Item& item, bool file);
 
-  // An http or https link as people paste it, in the strict ASCII form that
-  // every front end shares and that the message carries. Blanks and controls
-  // around it go, as do tabs and line breaks inside it; the scheme and the
-  // host are lower-cased, the host converted by IDNA; in the user info, path,
-  // query and fragment, every character a URI may not hold there (a space,
-  // "|", anything outside ASCII, a "%" that begins no escape) is
+  // An http or https link as people paste it, in the ASCII form that every
+  // front end shares and that the message carries. Blanks and controls around
+  // it go. A valid URI stays byte for byte as it is; any other link is read as
+  // a browser's URL parser reads it (a backslash is a slash, dot segments are
+  // resolved, the host is percent-decoded, converted by UTS #46 and
+  // lower-cased, the scheme's own port and an empty one go) and in its user
+  // info, path, query and fragment every character a URI may not hold there is
   // percent-encoded as UTF-8, valid escapes and reserved characters stay.
   // Nothing else is cut: a final "." or ")" belongs to the link. Throws
-  // LinkRefused for another scheme or none, no host, a host that IDNA
-  // refuses, a port that is not a number from 0 to 65535.
+  // LinkRefused for another scheme or none, a tab or line break inside it, no
+  // host, a host a browser refuses (after percent-decoding: a NUL, a space, a
+  // delimiter, what UTS #46 refuses; an IPv4 or IPv6 address that is none), a
+  // port that is not a number from 0 to 65535.
   static Url link(std::string_view pasted);
 
   // What check() weighs, by name: check({.files = count + 1, .fileSize = size}).

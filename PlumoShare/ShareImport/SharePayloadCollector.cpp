@@ -68,15 +68,6 @@ class StagingWriteGate {
   bool closed_ = false;
 };
 
-// Whether the item's content text is this link, in the same strict form.
-bool isLinkOf(const std::string& contentText, const Url& link) {
-  try {
-    return ShareImportRules::link(contentText).absoluteString() == link.absoluteString();
-  } catch (const ShareImportRules::LinkRefused&) {
-    return false;
-  }
-}
-
 double millisecondsSince1970() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return std::chrono::duration<double, std::milli>(now).count();
@@ -116,8 +107,9 @@ void SharePayloadCollector::collectAttachment(ItemProvider& provider, const std:
   } else if (const auto imageType = firstConforming(provider, {UTType::image, UTType::pdf})) {
     record(representation(provider, *imageType, store.folder(), stop));
   } else if (provider.hasItemConformingTo(UTType::url.identifier())) {
+    // The content text repeats the link only when it is that very string: a link's case may matter.
     const Url link = ShareImportRules::url(load(provider, UTType::url.identifier(), stop), false);
-    if (!isLinkOf(contentText, link)) append(link.absoluteString());
+    if (link.absoluteString() != contentText) append(link.absoluteString());
   } else if (provider.hasItemConformingTo(UTType::plainText.identifier())) {
     std::string text = ShareImportRules::text(load(provider, UTType::plainText.identifier(), stop));
     if (!Utf8::canonicallyEqual(text, contentText)) append(std::move(text));

@@ -195,11 +195,14 @@ TEST_F(SharePayloadCollectorTest, ContentTextIsNotRepeatedByItsOwnAttachment) {
             "https://a.example/");
   EXPECT_EQ(collect({itemWith({linkProvider("https://a.example/")}, "https://a.example")}).message,
             "https://a.example\n\nhttps://a.example/");
-  // A link as pasted: the message carries its ASCII form, and the content text is compared in that form.
+  EXPECT_EQ(collect({itemWith({linkProvider("http://example.com")}, "HTTP://Example.com")}).message,
+            "HTTP://Example.com\n\nhttp://example.com");
+  EXPECT_EQ(collect({itemWith({linkProvider("https://example.com/a")}, " https://example.com/a")}).message,
+            " https://example.com/a\n\nhttps://example.com/a");
+  // A link as pasted: the content text is compared with the form it is shared in.
   auto pasted = provider({"public.url"});
   pasted->item = std::string(" https://b\u00fccher.de/a b\n");
-  EXPECT_EQ(collect({itemWith({pasted})}).message, "https://xn--bcher-kva.de/a%20b");
-  EXPECT_EQ(collect({itemWith({pasted}, "HTTPS://B\u00dcCHER.de/a%20b")}).message, "HTTPS://B\u00dcCHER.de/a%20b");
+  EXPECT_EQ(collect({itemWith({pasted}, "https://xn--bcher-kva.de/a%20b")}).message, "https://xn--bcher-kva.de/a%20b");
   EXPECT_EQ(collect({itemWith({textProvider("Caf\u00e9")}, "Cafe\u0301")}).message, "Cafe\u0301")
       << "canonically equal texts are the same text";
   EXPECT_EQ(collect({itemWith({textProvider("same")}, "same"), itemWith({textProvider("same")})}).message,
