@@ -25,8 +25,9 @@ class CardWindow {
 
   // The clipboard of the card's display, read before the card is shown: an
   // image, else a list of files, else text; none when it holds none of these.
-  // At most `byteLimit` bytes are read.
-  virtual std::optional<ClipboardContents> readClipboard(std::size_t byteLimit) = 0;
+  // At most `byteLimit` bytes are read. The wait ends, as a read that failed
+  // (ECANCELED), once `stop` becomes readable; `stop` itself is never read.
+  virtual std::optional<ClipboardContents> readClipboard(std::size_t byteLimit, int stop) = 0;
 };
 
 }  // namespace plumo

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -36,9 +37,15 @@ void ProcessStart::holdTerminationSignals() {
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-void ProcessStart::releaseTerminationSignals() {
+int ProcessStart::terminationSignalFile() {
   const sigset_t signals = terminationSignals();
-  ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  return ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+bool ProcessStart::terminationSignalPending() {
+  sigset_t pending;
+  if (::sigpending(&pending) != 0) return false;
+  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
 }
 
 bool ProcessStart::takeHeldTerminationSignals() {

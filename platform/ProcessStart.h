@@ -18,13 +18,17 @@ struct ProcessStart {
   static void failWritesToClosedPipes();
   // SIGINT and SIGTERM: a dismiss to every program of ours.
   static sigset_t terminationSignals();
-  // SIGINT and SIGTERM wait, blocked, until the main loop has handlers for them
-  // and calls releaseTerminationSignals(): none ends the process by itself.
+  // The one signal policy of our programs: SIGINT and SIGTERM stay blocked in every
+  // thread, from the program's first code on (every thread inherits the mask), so
+  // that none ever ends the process by itself; they are received only by reading a
+  // signalfd (terminationSignalFile()) where the program waits for them.
   static void holdTerminationSignals();
-  static void releaseTerminationSignals();
-  // Takes SIGINT and SIGTERM that came while they were held; true if one did. A signal
-  // released into the main loop may reach it only after work posted before it has run.
+  // A signalfd for SIGINT and SIGTERM (non-blocking, close-on-exec); -1 on failure.
+  static int terminationSignalFile();
+  // Takes SIGINT and SIGTERM that came while nobody read them; true if one did.
   static bool takeHeldTerminationSignals();
+  // Whether SIGINT or SIGTERM waits to be taken, without taking it.
+  static bool terminationSignalPending();
   // The environment as our caller gave it ("NAME=value"), before we change ours.
   static std::vector<std::string> callerEnvironment();
 };

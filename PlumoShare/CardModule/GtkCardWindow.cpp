@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <glib-unix.h>
+#include <memory>
 
 #include "CardModule.h"
 #include "GOwned.h"
@@ -36,19 +38,27 @@ bool mayHoldSomething(GdkClipboard* clipboard) {
   return owned;
 }
 
-// Waits in the main loop, which alone receives GDK's answers.
-void runUntil(const bool& done) {
-  while (!done) g_main_context_iteration(nullptr, TRUE);
+// Waits in the main loop, which alone receives GDK's answers, until `done`
+// or until `stop` becomes readable; false when stopped.
+bool runUntil(const std::function<bool()>& done, int stop) {
+  bool stopped = false;
+  const auto noteStop = +[](int, GIOCondition, gpointer flag) -> gboolean {
+    *static_cast<bool*>(flag) = true;
+    return G_SOURCE_REMOVE;  // nothing is read: the signal stays for whoever takes it
+  };
+  const guint watch = stop >= 0 ? g_unix_fd_add(stop, G_IO_IN, noteStop, &stopped) : 0;
+  while (!done() && !stopped) g_main_context_iteration(nullptr, TRUE);
+  if (!stopped && watch != 0) g_source_remove(watch);
+  return !stopped;
 }
 
 // A timeout that ends a wait of the main loop, unless the wait ended first.
 class Deadline {
  public:
-  Deadline(guint milliseconds, std::function<void()> expire) : expire_(std::move(expire)) {
+  explicit Deadline(guint milliseconds) {
     source_ = g_timeout_add(milliseconds, +[](gpointer self) -> gboolean {
       auto& deadline = *static_cast<Deadline*>(self);
       deadline.source_ = 0;
-      deadline.expire_();
       return G_SOURCE_REMOVE;
     }, this);
   }
@@ -58,8 +68,9 @@ class Deadline {
   Deadline(const Deadline&) = delete;
   Deadline& operator=(const Deadline&) = delete;
 
+  bool expired() const { return source_ == 0; }
+
  private:
-  std::function<void()> expire_;
   guint source_ = 0;
 };
 
@@ -70,13 +81,13 @@ bool offersNothing(GdkClipboard* clipboard) {
 }
 
 // The first of the types we take that the clipboard offers, or none.
-const char* offeredType(GdkClipboard* clipboard) {
-  bool told = !offersNothing(clipboard) || !mayHoldSomething(clipboard);
-  if (!told) {
-    const Deadline deadline(offerPatienceMs, [&told] { told = true; });
+const char* offeredType(GdkClipboard* clipboard, int stop) {
+  if (offersNothing(clipboard) && mayHoldSomething(clipboard)) {
+    bool told = false;
+    const Deadline deadline(offerPatienceMs);
     const gulong changed =
         g_signal_connect_swapped(clipboard, "changed", G_CALLBACK(+[](bool* flag) { *flag = true; }), &told);
-    runUntil(told);
+    runUntil([&] { return told || deadline.expired(); }, stop);
     g_signal_handler_disconnect(clipboard, changed);
   }
   for (const char* type : {ClipboardContents::image, ClipboardContents::fileList, ClipboardContents::text}) {
@@ -85,38 +96,57 @@ const char* offeredType(GdkClipboard* clipboard) {
   return nullptr;
 }
 
-struct PendingRead {
+// One read of the clipboard. GDK may answer after the wait for it has ended (its
+// owner stalled, the user dismissed): each pending answer holds the read, buffer
+// included, so that nothing it writes lands in freed memory.
+struct ClipboardRead {
   const GOwned<GCancellable> cancellable{g_cancellable_new()};
   bool answered = false;
   GOwned<GInputStream> stream;
+  Data bytes;
   gsize length = 0;
   int error = 0;
-
-  void awaitAnswer() {
-    runUntil(answered);
-    answered = false;
-  }
-
-  void fail(const GOwned<GError>& failure) {
-    error = g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED) ? ETIMEDOUT : EIO;
-  }
 };
+using SharedRead = std::shared_ptr<ClipboardRead>;
+
+// For GDK's user data: the answer's own hold on the read, released by the answer.
+gpointer holdFor(const SharedRead& read) { return new SharedRead(read); }
+
+SharedRead takeHold(gpointer data) {
+  const std::unique_ptr<SharedRead> held(static_cast<SharedRead*>(data));
+  return *held;
+}
+
+void fail(ClipboardRead& read, GError* failure) {
+  const GOwned<GError> owned(failure);
+  read.error = EIO;
+}
 
 void streamOpened(GObject* clipboard, GAsyncResult* result, gpointer data) {
-  auto& pending = *static_cast<PendingRead*>(data);
+  const SharedRead read = takeHold(data);
   GError* failure = nullptr;
-  pending.stream.reset(gdk_clipboard_read_finish(GDK_CLIPBOARD(clipboard), result, nullptr, &failure));
-  if (failure != nullptr) pending.fail(GOwned<GError>(failure));
-  pending.answered = true;
+  read->stream.reset(gdk_clipboard_read_finish(GDK_CLIPBOARD(clipboard), result, nullptr, &failure));
+  if (failure != nullptr) fail(*read, failure);
+  read->answered = true;
 }
 
 void bytesRead(GObject* stream, GAsyncResult* result, gpointer data) {
-  auto& pending = *static_cast<PendingRead*>(data);
+  const SharedRead read = takeHold(data);
   GError* failure = nullptr;
-  if (!g_input_stream_read_all_finish(G_INPUT_STREAM(stream), result, &pending.length, &failure)) {
-    pending.fail(GOwned<GError>(failure));
+  if (!g_input_stream_read_all_finish(G_INPUT_STREAM(stream), result, &read->length, &failure)) fail(*read, failure);
+  read->answered = true;
+}
+
+// Until GDK answers, the deadline passes (ETIMEDOUT) or `stop` (ECANCELED); false unless answered.
+bool awaitAnswer(ClipboardRead& read, const Deadline& deadline, int stop) {
+  const bool stopped = !runUntil([&] { return read.answered || deadline.expired(); }, stop);
+  if (read.answered) {
+    read.answered = false;
+    return read.error == 0;
   }
-  pending.answered = true;
+  g_cancellable_cancel(read.cancellable.get());
+  read.error = stopped ? ECANCELED : ETIMEDOUT;
+  return false;
 }
 
 }  // namespace
@@ -140,24 +170,24 @@ void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& 
   gtk_window_present(window_.get());
 }
 
-std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLimit) {
+// At most byteLimit bytes are taken: a larger content is refused by the share as too
+// large without being read whole. One deadline bounds the whole transfer.
+std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLimit, int stop) {
   GdkClipboard* clipboard = gdk_display_get_clipboard(gdk_display_get_default());
-  const char* type = offeredType(clipboard);
+  const char* type = offeredType(clipboard, stop);
   if (type == nullptr) return std::nullopt;
-  ClipboardContents contents{type, {}};
-  PendingRead pending;
-  const Deadline deadline(transferPatienceMs, [&pending] { g_cancellable_cancel(pending.cancellable.get()); });
+  const auto read = std::make_shared<ClipboardRead>();
+  const Deadline deadline(transferPatienceMs);
   const char* types[] = {type, nullptr};
-  gdk_clipboard_read_async(clipboard, types, G_PRIORITY_DEFAULT, pending.cancellable.get(), streamOpened, &pending);
-  pending.awaitAnswer();
-  if (pending.stream != nullptr) {
-    contents.bytes.resize(byteLimit);
-    g_input_stream_read_all_async(pending.stream.get(), contents.bytes.data(), byteLimit, G_PRIORITY_DEFAULT,
-                                  pending.cancellable.get(), bytesRead, &pending);
-    pending.awaitAnswer();
-    contents.bytes.resize(pending.length);
+  gdk_clipboard_read_async(clipboard, types, G_PRIORITY_DEFAULT, read->cancellable.get(), streamOpened, holdFor(read));
+  if (awaitAnswer(*read, deadline, stop)) {
+    read->bytes.resize(byteLimit);
+    g_input_stream_read_all_async(read->stream.get(), read->bytes.data(), byteLimit, G_PRIORITY_DEFAULT,
+                                  read->cancellable.get(), bytesRead, holdFor(read));
+    awaitAnswer(*read, deadline, stop);
   }
-  contents.error = pending.error;
+  ClipboardContents contents{type, {}, read->error};
+  if (read->error == 0) contents.bytes.assign(read->bytes.begin(), read->bytes.begin() + read->length);
   return contents;
 }
 

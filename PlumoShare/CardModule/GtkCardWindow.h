@@ -21,7 +21,7 @@ class GtkCardWindow : public CardWindow {
 
   void show(const std::string& title, const std::shared_ptr<View>& view, const std::shared_ptr<Button>& dismiss,
             std::function<void()> appeared) override;
-  std::optional<ClipboardContents> readClipboard(std::size_t byteLimit) override;
+  std::optional<ClipboardContents> readClipboard(std::size_t byteLimit, int stop) override;
 
  private:
   std::unique_ptr<GtkViewRealization> realization_;

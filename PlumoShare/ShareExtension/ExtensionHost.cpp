@@ -3,7 +3,10 @@
 #include <csignal>
 #include <cstdio>
 #include <glib-unix.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include "FileDescriptor.h"
 #include "Localization.h"
 #include "MainThread.h"
 #include "ProcessStart.h"
@@ -76,22 +79,23 @@ int ExtensionHost::refuse(const std::shared_ptr<ShareViewController>& controller
   return status;
 }
 
+// SIGINT and SIGTERM press the dismiss button: read from a signalfd in the main
+// loop, as they stay blocked in every thread.
 int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
   dismissButton_ = controller.confirm.get();
-  const auto pressDismiss = +[](gpointer data) -> gboolean {
+  const FileDescriptor signals(ProcessStart::terminationSignalFile());
+  const auto pressDismiss = +[](int file, GIOCondition, gpointer data) -> gboolean {
+    signalfd_siginfo taken{};
+    while (::read(file, &taken, sizeof taken) == sizeof taken) {
+    }
     auto* host = static_cast<ExtensionHost*>(data);
     host->signalled_ = true;
     host->dismissButton_->performClick();
     return G_SOURCE_CONTINUE;
   };
-  const guint interrupt = g_unix_signal_add(SIGINT, pressDismiss, this);
-  const guint terminate = g_unix_signal_add(SIGTERM, pressDismiss, this);
-  ProcessStart::releaseTerminationSignals();
+  const guint watch = signals.isOpen() ? g_unix_fd_add(signals.get(), G_IO_IN, pressDismiss, this) : 0;
   g_main_loop_run(loop_.get());
-  // The share has ended: a signal that comes now must not turn its status into a death by signal.
-  ProcessStart::holdTerminationSignals();
-  g_source_remove(interrupt);
-  g_source_remove(terminate);
+  if (watch != 0) g_source_remove(watch);
   return exitStatus_;
 }
 

@@ -6,8 +6,10 @@
 
 #include "CardModule.h"
 #include "CommandLine.h"
+#include "FileDescriptor.h"
 #include "InstalledFiles.h"
 #include "Localization.h"
+#include "ProcessStart.h"
 #include "ShareFrontEnd.h"
 #include "ShareImportRules.h"
 #include "Utf8.h"
@@ -57,7 +59,10 @@ int main(int argc, char** argv) {
       std::fputs("plumo-share: the clipboard is read through the card's module, which could not be loaded\n", stderr);
       return plumo::ExtensionHost::importFailed;
     }
-    clipboardContents = card->readClipboard(static_cast<std::size_t>(plumo::ShareImportRules::fileLimit) + 1);
+    // A dismiss ends the wait; the signal stays for the share to take.
+    const plumo::FileDescriptor dismiss(plumo::ProcessStart::terminationSignalFile());
+    clipboardContents =
+        card->readClipboard(static_cast<std::size_t>(plumo::ShareImportRules::fileLimit) + 1, dismiss.get());
   }
   if (commandLine.noUi) card.reset();
 

@@ -24,7 +24,7 @@ class DismissedCard : public CardWindow {
     title = shownTitle;
     MainThread::post([dismiss] { dismiss->performClick(); });
   }
-  std::optional<ClipboardContents> readClipboard(std::size_t) override { return std::nullopt; }
+  std::optional<ClipboardContents> readClipboard(std::size_t, int) override { return std::nullopt; }
 };
 
 std::string statusKeyOf(const std::string& item) {
