@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -117,7 +119,7 @@ class ShareToPlumoPluginTest : public ::testing::Test {
       ending = {job->error(), job->errorText(), job->output()};
       loop.quit();
     });
-    QTimer::singleShot(std::chrono::seconds(60), &loop, &QEventLoop::quit);
+    QTimer::singleShot(std::chrono::seconds(100), &loop, &QEventLoop::quit);  // longer than any wait of a test
     job->start();
     loop.exec();
     return ending;
@@ -213,13 +215,16 @@ TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   EXPECT_TRUE(entries("inbox").empty());
 }
 
-// plumo-share, once it runs (for this test, or under Purpose's runner).
-pid_t runningShare() {
+// This test's plumo-share, once it runs (in this process's child, or under Purpose's
+// runner), told from those of other tests running beside it by the data home it was given.
+pid_t runningShare(const fs::path& dataHome) {
+  const std::string ours = "XDG_DATA_HOME=" + dataHome.string() + std::string(1, '\0');
   for (const auto& process : fs::directory_iterator("/proc")) {
     std::error_code gone;
-    if (fs::read_symlink(process.path() / "exe", gone) == PLUMO_SHARE_PROGRAM) {
-      return static_cast<pid_t>(std::stoi(process.path().filename()));
-    }
+    if (fs::read_symlink(process.path() / "exe", gone) != PLUMO_SHARE_PROGRAM) continue;
+    std::ifstream environment(process.path() / "environ", std::ios::binary);
+    const std::string variables((std::istreambuf_iterator<char>(environment)), std::istreambuf_iterator<char>());
+    if (variables.find(ours) != std::string::npos) return static_cast<pid_t>(std::stoi(process.path().filename()));
   }
   return 0;
 }
@@ -235,7 +240,8 @@ TEST_P(SharingThroughThePlugin, ADismissedShareEndsAsACancellation) {
   testing::LockHolder publishing(root / "inbox" / ".publish-lock");
   std::thread dismiss([this] {  // once the share has staged, so that plumo-share's own handling of signals is on
     pid_t share = 0;
-    if (eventually([&] { return !entries("staging").empty() && (share = runningShare()) != 0; })) ::kill(share, SIGTERM);
+    const auto staged = [&] { return !entries("staging").empty() && (share = runningShare(dataHome)) != 0; };
+    if (eventually(staged, std::chrono::seconds(90))) ::kill(share, SIGTERM);  // a busy machine starts the runner late
   });
 
   const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), GetParam());
