@@ -74,7 +74,7 @@ class PublishProgramTest : public ::testing::Test {
             {"XDG_DATA_DIRS", "/usr/share"},
             {"LANGUAGE", "en"},
             {"LANG", "C.UTF-8"},
-            {"G_MESSAGES_DEBUG", ""}};
+            {"G_MESSAGES_DEBUG", PLUMO_HOST_BUNDLE_ID ".share"}};  // our own info lines
   }
 
   // plumo-share --no-ui ARGUMENTS, under strace with the given options.
@@ -172,6 +172,25 @@ TEST_F(PublishProgramTest, ADismissAfterTheLockIsTakenPublishesNothing) {
   EXPECT_EQ(result.exitStatus, 130) << result.standardError;
   EXPECT_EQ(testing::countEntries(root / "inbox"), 1u) << "the lock file alone";
   EXPECT_TRUE(fs::is_empty(root / "staging"));
+}
+
+// The move into the inbox is held on its way back: a dismiss that comes once the share is
+// there lets the import finish, its line and the hand-off included.
+TEST_F(PublishProgramTest, ADismissAfterTheMoveStillFinishesTheImport) {
+  const auto program = startTraced(
+      {"-f", "-o", "/dev/null", "-e", "trace=renameat2", "-e", "inject=renameat2:delay_exit=1000000"}, {"--text", "x"});
+  ASSERT_TRUE(eventually([&] { return fs::exists(root / "inbox") && !inboxShares().empty(); }))
+      << program->standardErrorSoFar();
+  const pid_t publisher = flockHolder(root / "inbox" / ".publish-lock", true, program->pid());  // still moving
+  ASSERT_NE(publisher, 0);
+
+  ::kill(publisher, SIGINT);
+  const auto result = program->wait();
+
+  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
+  EXPECT_THAT(result.standardError, HasSubstr("publish complete attachmentCount=0"));
+  EXPECT_THAT(result.standardError, HasSubstr("import failed stage=wake category=launchFailed"));
+  EXPECT_EQ(result.standardOutput, inboxShares().front().string() + "\n");
 }
 
 // Each chunk of the copy is slowed down, so that the whole file would take
