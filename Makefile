@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`. `make` alone builds the
 # programs into build/ (scripts/install-deps, or make deps, installs what that needs).
 .PHONY: all deps deps-test deps-package build build-ci demo package screenshot test test-ci test-asan \
-        test-faults-long bench fuzz on-debian-demo on-debian-test clean
+        test-faults-long test-reproducible bench fuzz on-debian-demo on-debian-test clean
 
 # Every core, for the builds and for ctest, unless the caller chose.
 export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc)
@@ -40,12 +40,17 @@ screenshot: deps-test build-ci
 	@echo "Screenshots: build-ci/screenshots/card-folder.png build-ci/screenshots/card-long-error.png" \
 	      "build-ci/screenshots/<language>/<status key>.png"
 
-# Debian packages for the Debian release this runs on (amd64) in build-package/packages/: plumo-share, and the
-# GNOME Files and KDE integrations in packages of their own.
+# Debian packages for the Debian release this runs on (amd64) in build-package/packages/:
+# plumo-share, and the card, the GNOME Files and the KDE integrations in packages of their
+# own. The same tree gives the same bytes: every time in them is the last commit's.
 package: deps-package
-	cmake --preset package
-	cmake --build --preset package --target package
+	SOURCE_DATE_EPOCH=$$(git log -1 --format=%ct) cmake --preset package
+	SOURCE_DATE_EPOCH=$$(git log -1 --format=%ct) cmake --build --preset package --target package
 	@ls build-package/packages/*.deb
+
+# The same tree, built twice in two folders, gives byte-identical packages (minutes).
+test-reproducible: deps-package
+	tests/packaging/reproducible-packages
 
 test: deps-test test-ci test-asan
 
@@ -69,13 +74,16 @@ bench:
 	scripts/install-deps --bench
 	bench/run
 
-# Sixty seconds of libFuzzer over the rules that judge names, texts and links.
+# Thirty seconds of libFuzzer for each target: the rules that judge names, texts and
+# links, and whole frames of what a browser sends the native host.
 fuzz:
 	scripts/install-deps --fuzz
 	cmake --preset fuzz
-	cmake --build --preset fuzz --target share_import_rules_fuzzer
-	mkdir -p build-fuzz/corpus
-	build-fuzz/bin/share_import_rules_fuzzer -max_total_time=60 build-fuzz/corpus
+	cmake --build --preset fuzz --target share_import_rules_fuzzer native_host_frames_fuzzer
+	for target in share_import_rules_fuzzer native_host_frames_fuzzer; do \
+	  mkdir -p build-fuzz/corpus/$$target && \
+	  build-fuzz/bin/$$target -max_total_time=30 -rss_limit_mb=4096 build-fuzz/corpus/$$target || exit 1; \
+	done
 
 # The two commands on fresh, minimal Debian 12 and 13 systems (git and make only), as a
 # new user meets them (scripts/on-debian: needs root; the bare systems are cached).
