@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/ioctl.h>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "NativeMessageChannel.h"
 #include "Pipe.h"
+#include "SharePayloadCollector.h"
 #include "ShareReply.h"
 #include "ShareRequest.h"
 
@@ -53,7 +55,9 @@ TEST(NativeMessageChannelTest, ReadsFramesInNativeByteOrderUntilTheInputEndsOrBr
   ASSERT_EQ(cutHeader.size(), 2u);
   EXPECT_THAT(cutHeader[1], HasSubstr("length is cut short"));
   EXPECT_THAT(readAll(lengthOf(9) + "[1,2]").back(), HasSubstr("cut short: 5 of 9 bytes"));
-  // Refused from its length alone: nothing of it is read or held.
+  // A message of the limit is read whole; one byte more is refused from its length alone.
+  const std::string largest(NativeMessageChannel::messageLimit, ' ');
+  EXPECT_EQ(readAll(lengthOf(NativeMessageChannel::messageLimit) + largest).front().size(), largest.size());
   EXPECT_THAT(readAll(lengthOf(NativeMessageChannel::messageLimit + 1)).back(), HasSubstr("over the limit"));
   EXPECT_THAT(readAll(lengthOf(0xffffffff) + "{}").back(), HasSubstr("over the limit"));
   // Room for a share's 50 MiB of files in base64 with its texts, and not much more.
@@ -67,6 +71,21 @@ TEST(NativeMessageChannelTest, AByteOnTheStopDescriptorEndsAWaitingRead) {
   NativeMessageChannel channel(input.ends[0], -1, stop.ends[0]);
   std::thread stopper([&] { (void)!::write(stop.ends[1], "x", 1); });
   EXPECT_EQ(channel.read(), std::nullopt);
+  stopper.join();
+}
+
+// Stopped in the middle of a frame, nothing after it can be trusted: a broken frame.
+TEST(NativeMessageChannelTest, AStopInTheMiddleOfAFrameBreaksIt) {
+  testing::Pipe input;
+  testing::Pipe stop;
+  NativeMessageChannel channel(input.ends[0], -1, stop.ends[0]);
+  ASSERT_EQ(::write(input.ends[1], lengthOf(9).data(), 2), 2);
+  std::thread stopper([&] {  // once the reader has taken the frame's first bytes
+    int waiting = 1;
+    while (::ioctl(input.ends[0], FIONREAD, &waiting) == 0 && waiting > 0) std::this_thread::yield();
+    (void)!::write(stop.ends[1], "x", 1);
+  });
+  EXPECT_THROW(channel.read(), NativeMessageChannel::BrokenFrame);
   stopper.join();
 }
 
@@ -108,6 +127,9 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
        "not a type of bytes"},
       {R"({"version":1,"items":[{"file":{"name":"a","type":"public.url","data":""}}]})", "not a type of bytes"},
       {manyItems, "more than 32 items"},
+      {R"({"version":1,"items":[],"extra":1})", "must be an object of its own members"},
+      {R"({"version":1,"items":[{"file":{"name":"a","type":"image/png","data":"","size":1}}]})",
+       "must be an object of its own members"},
   };
   for (const auto& [request, reason] : cases) {
     try {
@@ -117,6 +139,15 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
       EXPECT_THAT(invalid.what(), HasSubstr(reason)) << request;
     }
   }
+  // The most items a request may hold are taken.
+  std::string items;
+  for (std::size_t index = 0; index < SharePayloadCollector::attachmentLimit; ++index) {
+    items += std::string(index ? "," : "") + R"({"text":"x"})";
+  }
+  EXPECT_EQ(ShareRequest::parse(R"({"version":1,"items":[)" + items + "]}").attachments->size(),
+            SharePayloadCollector::attachmentLimit);
+  // A reason with bytes that are no UTF-8 still makes a reply, of valid JSON.
+  EXPECT_EQ(nlohmann::json::parse(ShareReply::invalid("caf\xe9 \xff")).at("status"), "invalid");
   // A browser drops a reply over 1 MiB: no echo of a request makes one.
   const std::string longType = R"({"version":1,"items":[{"file":{"name":"a","type":")" +
                                std::string(2 << 20, 'x') + R"(","data":""}}]})";

@@ -61,6 +61,19 @@ TEST(UTTypeTest, MimeTypesAndExtensions) {
   EXPECT_EQ(UTType::data.preferredFilenameExtension(), std::nullopt);
 }
 
+// Every bidirectional formatting character (and every control) is shown escaped; its
+// neighbours, which only look alike, are not.
+TEST(Utf8Test, EveryBidirectionalFormattingCharacterIsEscapedAndNoOther) {
+  for (const char32_t scalar : {0x061CU, 0x200EU, 0x200FU, 0x202AU, 0x202BU, 0x202CU, 0x202DU, 0x202EU, 0x2066U,
+                                0x2067U, 0x2068U, 0x2069U, 0x0085U, 0x009FU, 0x007FU}) {
+    EXPECT_TRUE(Utf8::isControlOrBidiFormat(scalar)) << std::hex << static_cast<unsigned>(scalar);
+    EXPECT_EQ(Utf8::escaped(Utf8::encode(scalar)).substr(0, 2), "\\u") << std::hex << static_cast<unsigned>(scalar);
+  }
+  for (const char32_t scalar : {0x061BU, 0x200DU, 0x2029U, 0x202FU, 0x2065U, 0x206AU, 0x00A0U}) {
+    EXPECT_FALSE(Utf8::isControlOrBidiFormat(scalar)) << std::hex << static_cast<unsigned>(scalar);
+  }
+}
+
 TEST(Utf8Test, ValidationFollowsRfc3629) {
   EXPECT_TRUE(Utf8::isValid("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"));
   for (const char* invalid : {"\x80", "\xc3", "\xc0\x80", "\xe0\x80\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff"}) {
