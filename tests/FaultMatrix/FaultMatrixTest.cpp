@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -125,6 +126,28 @@ TEST(FaultMatrix, AMoveThatTookEffectButReportedAnErrorIsPublished) {
   ASSERT_EQ(home.inboxEntries().size(), 1u);
   EXPECT_EQ(ShareHome::defectOf(home.inboxEntries().front(), home.sharedFiles()), std::nullopt);
   EXPECT_EQ(result.standardOutput, home.inboxEntries().front().string() + "\n");
+}
+
+// Whichever sync fails before the move (a staged file's, the manifest's, a folder's), the
+// share fails and nothing reaches the inbox; only the inbox's own sync, after the move,
+// leaves the share published.
+TEST(FaultMatrix, EverySyncBeforeTheMoveIsRequired) {
+  std::size_t syncs = 0;
+  {
+    ShareHome home;
+    testing::TemporaryDirectory output;
+    shareUnderInjector(home, {"--call", "fsync", "--list", (output / "syncs").string()});
+    std::ifstream list(output / "syncs");
+    for (std::string line; std::getline(list, line);) ++syncs;
+  }
+  ASSERT_GE(syncs, 6u) << "three files, the manifest, the share's folder and the inbox";
+  for (std::size_t nth = 1; nth <= syncs; ++nth) {
+    ShareHome home;
+    const auto result = shareUnderInjector(home, {"--call", "fsync", "--nth", std::to_string(nth), "--error", "EIO"});
+    const bool afterTheMove = nth == syncs;
+    EXPECT_EQ(result.exitStatus, afterTheMove ? 3 : 1) << "sync " << nth << ": " << result.standardError;
+    EXPECT_EQ(home.inboxEntries().size(), afterTheMove ? 1u : 0u) << "sync " << nth;
+  }
 }
 
 // A share killed at any system call never leaves a torn entry in the inbox, and
