@@ -19,6 +19,7 @@
 
 #include "Eventually.h"
 #include "FakeOpenUriPortal.h"
+#include "LockHolder.h"
 #include "Files.h"
 #include "Pipe.h"
 #include "RunningProgram.h"
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 using ::testing::AnyOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace plumo {
 namespace {
@@ -608,6 +610,18 @@ TEST_F(PlumoShareProgramTest, ClosedStandardStreamsReadAsDevNull) {
   const auto closedInput = runProgram(command({"-"}), environment(), "", [] { ::close(STDIN_FILENO); });
   EXPECT_EQ(closedInput.exitStatus, 1);
   EXPECT_THAT(closedInput.standardError, HasSubstr("plumo-share: Choose something to share.\n"));
+
+  // Without standard error: seen while the share waits for the inbox, its descriptor 2 is /dev/null.
+  fs::remove(received);
+  fs::create_directories(root / "inbox");
+  {
+    testing::LockHolder publishing(root / "inbox" / ".publish-lock");
+    testing::RunningProgram waiting(command({(home / "notes.txt").string()}), environment(), "",
+                                    [] { ::close(STDERR_FILENO); });
+    std::error_code unseen;
+    ASSERT_TRUE(testing::eventually([&] { return fs::exists(root / "staging") && !fs::is_empty(root / "staging"); }));
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(waiting.pid()) + "/fd/2", unseen), "/dev/null");
+  }
 
   fs::remove(received);
   const auto allClosed = runProgram(command({(home / "notes.txt").string()}), environment(), "", [] {
