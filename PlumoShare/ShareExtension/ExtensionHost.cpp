@@ -82,7 +82,7 @@ int ExtensionHost::refuse(const std::shared_ptr<ShareViewController>& controller
 // SIGINT and SIGTERM press the dismiss button: read from a signalfd in the main
 // loop, as they stay blocked in every thread.
 int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
-  dismissButton_ = controller.confirm.get();
+  dismissButton_ = controller.dismiss.get();
   const FileDescriptor signals(ProcessStart::terminationSignalFile());
   const auto pressDismiss = +[](int file, GIOCondition, gpointer data) -> gboolean {
     signalfd_siginfo taken{};
@@ -102,7 +102,7 @@ int ExtensionHost::runUntilTheRequestEnds(ShareViewController& controller) {
 void ExtensionHost::showCard(const std::shared_ptr<ShareViewController>& controller, CardWindow& card,
                              std::function<void()> appeared) {
   controller->viewWillAppear();
-  card.show(Localization::text("title"), controller->view(), controller->confirm, std::move(appeared));
+  card.show(Localization::text("title"), controller->view(), controller->dismiss, std::move(appeared));
 }
 
 void ExtensionHost::reportOnTerminal(ShareViewController& controller) {
@@ -125,7 +125,7 @@ void ExtensionHost::observePhases(const std::shared_ptr<ShareViewController>& co
     }
     if (!windowed && (phase == Phase::failed || phase == Phase::handOffFailed)) {
       MainThread::post([weak] {
-        if (const auto alive = weak.lock()) alive->confirm->performClick();
+        if (const auto alive = weak.lock()) alive->dismiss->performClick();
       });
     }
   });

@@ -66,7 +66,7 @@ std::optional<const char*> contentSymbolName(const std::string& identifier) {
 ShareViewController::ShareViewController(std::filesystem::path bundle, ExtensionContext* context,
                                          Workspace& workspace)
     : bundle_(bundle), context_(context), workspace_(workspace) {
-  confirm->action = [this] {
+  dismiss->action = [this] {
     if (!ended_) cancelShare();
   };
 }
@@ -101,9 +101,9 @@ void ShareViewController::loadView() {
   row->alignment = StackView::Alignment::centerY;
   row->spacing = 10;
 
-  confirm->title = text("dismiss");
-  confirm->bezelStyle = Button::BezelStyle::rounded;
-  confirm->translatesAutoresizingMaskIntoConstraints = false;
+  dismiss->title = text("dismiss");
+  dismiss->bezelStyle = Button::BezelStyle::rounded;
+  dismiss->translatesAutoresizingMaskIntoConstraints = false;
 
   const auto column =
       std::make_shared<StackView>(std::vector<std::shared_ptr<View>>{row, status}, StackView::Orientation::vertical);
@@ -112,13 +112,13 @@ void ShareViewController::loadView() {
   column->translatesAutoresizingMaskIntoConstraints = false;
 
   view_->addSubview(column);
-  view_->addSubview(confirm);
+  view_->addSubview(dismiss);
   view_->activate({
       LayoutConstraint::equal(*column, Attribute::centerX, *view_, Attribute::centerX),
       LayoutConstraint::equal(*column, Attribute::top, *view_, Attribute::top, 16),
       LayoutConstraint::atMost(*status, Attribute::width, 204),
-      LayoutConstraint::equal(*confirm, Attribute::trailing, *view_, Attribute::trailing, -16),
-      LayoutConstraint::equal(*confirm, Attribute::top, *column, Attribute::bottom, 12),
+      LayoutConstraint::equal(*dismiss, Attribute::trailing, *view_, Attribute::trailing, -16),
+      LayoutConstraint::equal(*dismiss, Attribute::top, *column, Attribute::bottom, 12),
   });
   preferredContentSize_ = cardSize;
 }

@@ -43,7 +43,7 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   ShareViewController& operator=(const ShareViewController&) = delete;
 
   const std::shared_ptr<Label> status = Label::labelWithString("");
-  const std::shared_ptr<Button> confirm = std::make_shared<Button>();
+  const std::shared_ptr<Button> dismiss = std::make_shared<Button>();
 
   // From Info.plist, read once when the controller is made.
   const ShareBundle& bundle() const { return bundle_; }

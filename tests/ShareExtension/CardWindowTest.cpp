@@ -156,7 +156,7 @@ class CardWindowTest : public ::testing::Test {
     controller->loadView();
     controller->viewWillAppear();
     realization = std::make_unique<GtkViewRealization>(controller->view());
-    window = realization->window("Share to Plumo", controller->confirm);
+    window = realization->window("Share to Plumo", controller->dismiss);
     gtk_window_present(window.get());
     settle();
   }
@@ -200,13 +200,13 @@ TEST_F(CardWindowTest, TheCardHasItsFixedGeometry) {
   EXPECT_EQ(arrow.size.width, 12);
   EXPECT_EQ(arrow.size.height, 12);
 
-  const auto button = boundsIn(widget(*controller->confirm), root());
+  const auto button = boundsIn(widget(*controller->dismiss), root());
   const auto columnBounds = boundsIn(widget(column()), root());
   EXPECT_NEAR(card.size.width - (button.origin.x + button.size.width), 16, 0.5);
   EXPECT_NEAR(button.origin.y - (columnBounds.origin.y + columnBounds.size.height), 12, 0.5);
   EXPECT_NEAR(columnBounds.origin.y, 16, 0.5);
   EXPECT_NEAR(columnBounds.origin.x + columnBounds.size.width / 2, 118, 0.5);
-  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(widget(*controller->confirm))), Localization::text("dismiss"));
+  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(widget(*controller->dismiss))), Localization::text("dismiss"));
 }
 
 TEST_F(CardWindowTest, ALongStatusIsCutAtTheTailAndTheCardDoesNotGrow) {
@@ -310,7 +310,7 @@ GtkShortcut* shortcutFor(GtkWidget* window, guint keyval) {
 }
 
 TEST_F(CardWindowTest, EscapeAndTheButtonDismiss) {
-  g_signal_emit_by_name(widget(*controller->confirm), "clicked");
+  g_signal_emit_by_name(widget(*controller->dismiss), "clicked");
   EXPECT_EQ(context.cancellations.size(), 1u);
 
   GtkShortcut* escape = shortcutFor(GTK_WIDGET(window.get()), GDK_KEY_Escape);
@@ -332,7 +332,7 @@ TEST_F(CardWindowTest, ScreenshotsOfAFolderShareAndALongError) {
 TEST_F(CardWindowTest, ScreenshotsOfEveryStatusInEveryLanguage) {
   for (const auto& [language, texts] : catalogs()) {
     showCardIn(language);
-    EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(widget(*controller->confirm))), texts.at("dismiss")) << language;
+    EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(widget(*controller->dismiss))), texts.at("dismiss")) << language;
     GtkWidget* status = widget(*controller->status);
     for (const auto& key : statusKeys()) {
       const std::string text = Localization::text(key);

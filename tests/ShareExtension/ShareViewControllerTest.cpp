@@ -224,7 +224,7 @@ TEST_F(ShareViewControllerTest, AFailureIsLoggedWithItsStageAndTheStagingFolderR
   EXPECT_EQ(shown->status->stringValue(), Localization::text("error.tooLarge"));
   EXPECT_EQ(stagingFolders(), 0u);
 
-  shown->confirm->performClick();
+  shown->dismiss->performClick();
   EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
 }
 
@@ -278,7 +278,7 @@ TEST_F(ShareViewControllerTest, AHostThatDoesNotOpenLeavesTheShareInTheInbox) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "error " + subsystem + ": import failed stage=wake category=launchFailed"), 1);
   EXPECT_EQ(context.completions, 0);
 
-  shown->confirm->performClick();
+  shown->dismiss->performClick();
   EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
   EXPECT_TRUE(fs::exists(root / "inbox" / shown->staged()->id() / "payload.json"));
 }
@@ -306,7 +306,7 @@ TEST_F(ShareViewControllerTest, DismissDuringACollectionCancelsEverythingQuietly
   const std::string stagingFolder = shown->staged()->folder();
   CapturedLog::shared().take();
 
-  shown->confirm->performClick();
+  shown->dismiss->performClick();
   EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
   EXPECT_FALSE(fs::exists(stagingFolder));
   EXPECT_EQ(slow.use_count(), 2) << "the collection thread has ended and let go of the items";
@@ -334,7 +334,7 @@ TEST_F(ShareViewControllerTest, ADismissWhileAFileIsStagedLeavesNoStagingFolder)
     const auto shown = controller();
     shown->viewDidAppear();
     ASSERT_TRUE(runUntil([&] { return !providers[run % 3]->requests().empty(); }));
-    shown->confirm->performClick();
+    shown->dismiss->performClick();
     context.items.clear();
     providers.clear();  // each provider waits for its answer to end
     EXPECT_EQ(stagingFolders(), 0u) << "run " << run;
