@@ -115,7 +115,7 @@ TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
     apply();
     testing::RunningProgram share({program.string(), "--bundle", PLUMO_BUNDLE_DIR, "--text", "a note"},
                                   environmentIn(home.path()));
-    if (!eventually([&] { return share.ended(); }, std::chrono::seconds(20))) {
+    if (!eventually([&] { return share.ended(); })) {
       ADD_FAILURE() << damage << ": the share hangs";
       continue;
     }

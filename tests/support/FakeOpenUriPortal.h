@@ -16,7 +16,7 @@ class FakeOpenUriPortal {
  public:
   explicit FakeOpenUriPortal(std::string address) : address_(std::move(address)) {
     thread_ = std::thread([this] { serve(); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);  // only a hang fails it
     while (!ready() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
