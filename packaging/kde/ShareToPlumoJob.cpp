@@ -48,6 +48,7 @@ QString statusText(const QByteArray& standardError) {
 }  // namespace
 
 ShareToPlumoJob::ShareToPlumoJob(QObject* parent) : Purpose::Job(parent) {
+  setCapabilities(Killable);  // Purpose's dialog offers Cancel
   process_.setStandardInputFile(QProcess::nullDevice());
   process_.setStandardOutputFile(QProcess::nullDevice());
   connect(&process_, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &ShareToPlumoJob::finish);
@@ -58,7 +59,23 @@ ShareToPlumoJob::ShareToPlumoJob(QObject* parent) : Purpose::Job(parent) {
   });
 }
 
+ShareToPlumoJob::~ShareToPlumoJob() { dismissShare(); }
+
 void ShareToPlumoJob::start() { QTimer::singleShot(0, this, &ShareToPlumoJob::share); }
+
+bool ShareToPlumoJob::doKill() {
+  disconnect(&process_, nullptr, this, nullptr);  // the kill reports the job's end itself
+  dismissShare();
+  return true;
+}
+
+// SIGTERM, plumo-share's dismiss, which removes what it staged: never SIGKILL, which
+// would leave the staging folder for a later share to sweep.
+void ShareToPlumoJob::dismissShare() {
+  if (process_.state() == QProcess::NotRunning) return;
+  process_.terminate();
+  process_.waitForFinished();
+}
 
 // Runs plumo-share with the shared items, never through a shell.
 void ShareToPlumoJob::share() {

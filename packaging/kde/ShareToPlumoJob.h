@@ -14,14 +14,21 @@ class ShareToPlumoJob : public Purpose::Job {
 
  public:
   explicit ShareToPlumoJob(QObject* parent = nullptr);
+  // A job destroyed while plumo-share runs dismisses it, as QProcess would kill it.
+  ~ShareToPlumoJob() override;
 
   // Returns at once: Purpose's out-of-process runner connects to the job only after start().
   void start() override;
+
+ protected:
+  // Purpose's Cancel: plumo-share's own dismiss, waited for.
+  bool doKill() override;
 
  private:
   void share();
   void finish(int exitCode, QProcess::ExitStatus exitStatus);
   void fail(int code, const QString& text);
+  void dismissShare();
 
   QProcess process_;
 };

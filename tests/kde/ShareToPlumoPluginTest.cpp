@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -104,8 +105,9 @@ class ShareToPlumoPluginTest : public ::testing::Test {
     return -1;
   }
 
-  // Runs our plugin's job for `data`, in this process or in Purpose's runner, to its end.
-  Ending share(const QJsonObject& data, bool separateProcess) {
+  // Runs our plugin's job for `data`, in this process or in Purpose's runner, to its end;
+  // cancelled with KJob::kill(), as Purpose's dialog cancels it, once `cancelWhen` holds.
+  Ending share(const QJsonObject& data, bool separateProcess, const std::function<bool()>& cancelWhen = {}) {
     Purpose::AlternativesModel model;
     const int row = rowOfPlugin(model, data);
     EXPECT_GE(row, 0) << "the plugin is not offered";
@@ -120,6 +122,15 @@ class ShareToPlumoPluginTest : public ::testing::Test {
       loop.quit();
     });
     QTimer::singleShot(std::chrono::seconds(100), &loop, &QEventLoop::quit);  // longer than any wait of a test
+    QTimer cancel;
+    if (cancelWhen) {
+      QObject::connect(&cancel, &QTimer::timeout, &loop, [&] {
+        if (!cancelWhen()) return;
+        cancel.stop();
+        EXPECT_TRUE(job->kill(KJob::EmitResult));
+      });
+      cancel.start(std::chrono::milliseconds(10));
+    }
     job->start();
     loop.exec();
     return ending;
@@ -250,6 +261,20 @@ TEST_P(SharingThroughThePlugin, ADismissedShareEndsAsACancellation) {
   EXPECT_EQ(ending.error, KJob::KilledJobError) << ending.errorText.toStdString();
   EXPECT_TRUE(entries("staging").empty());
   EXPECT_TRUE(entries("inbox").empty());
+}
+
+// Purpose's Cancel kills the job: plumo-share is dismissed (SIGTERM), never killed, so that
+// it removes what it staged, and the job ends only once it has.
+TEST_F(ShareToPlumoPluginTest, CancellingTheJobDismissesTheShare) {
+  fs::create_directories(root / "inbox");
+  writeFile(home / "notes.txt", "the notes");
+  testing::LockHolder publishing(root / "inbox" / ".publish-lock");
+  const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), false,
+                              [&] { return !entries("staging").empty() && runningShare(dataHome) != 0; });
+
+  EXPECT_EQ(ending.error, KJob::KilledJobError);
+  EXPECT_EQ(runningShare(dataHome), 0) << "plumo-share outlived its job";
+  EXPECT_TRUE(entries("staging").empty()) << "a share killed leaves its staging folder";
 }
 
 // Neither file, http nor https, or no URL at all: a clear error, and nothing staged.
