@@ -1,13 +1,11 @@
 // plumo-share-native-host: the browser extension's way into the share. The
 // browser starts it and sends share requests over native messaging; each
 // runs through the same flow as plumo-share and gets one reply.
-#include <csignal>
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include "InstalledFiles.h"
@@ -52,13 +50,6 @@ int takeStandardOutput() {
     return -1;
   }
   return replies;
-}
-
-// SIGINT and SIGTERM, held since the start, end the wait between two requests;
-// during a request they dismiss it, as plumo-share's do.
-int terminationSignals() {
-  const sigset_t signals = plumo::ProcessStart::terminationSignals();
-  return ::signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
 // One reply for one request; `signalled` learns whether SIGINT or SIGTERM came during it.
@@ -114,7 +105,8 @@ int main(int argc, char** argv) {
 
   const int replies = takeStandardOutput();
   if (replies == -1) return 1;
-  plumo::NativeMessageChannel channel(STDIN_FILENO, replies, terminationSignals());
+  // SIGINT and SIGTERM end the wait between two requests; during one they dismiss it.
+  plumo::NativeMessageChannel channel(STDIN_FILENO, replies, plumo::ProcessStart::terminationSignalFile());
   frontEnd.useBundle(plumo::InstalledFiles::bundle());
   return serve(frontEnd, channel);
 }

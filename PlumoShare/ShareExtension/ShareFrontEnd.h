@@ -29,8 +29,9 @@ class ShareFrontEnd {
 
   // First thing in main, before any library opens a descriptor, starts a thread
   // or logs: closed standard streams are reopened, a closed pipe fails a write,
-  // log lines get our writer. SIGINT and SIGTERM are held from the program's
-  // first code (a preinit function of this unit) until a request runs.
+  // log lines get our writer. SIGINT and SIGTERM are blocked from the program's
+  // first code (a preinit function of this unit) in every thread, for good: they
+  // are taken from a signalfd where the program waits for them.
   // `program` names the program in the lines it writes on standard error.
   explicit ShareFrontEnd(std::string program);
 
