@@ -9,7 +9,9 @@ namespace plumo {
 namespace {
 
 // One row a type: identifier, parents, preferred file-name extension, MIME types.
-const std::vector<UTType::Declaration> declarations = {
+// Never destroyed: an item provider's own thread may still look a type up while the
+// process exits (a share dismissed while it reads standard input).
+const std::vector<UTType::Declaration>& declarations = *new const std::vector<UTType::Declaration>{
     {"public.item", {}, "", {}},
     {"public.content", {"public.item"}, "", {}},
     {"public.composite-content", {"public.content"}, "", {}},
