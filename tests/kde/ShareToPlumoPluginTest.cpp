@@ -202,6 +202,17 @@ TEST_P(SharingThroughThePlugin, PublishesTheShareAndWakesTheHostOnce) {
   EXPECT_TRUE(entries("staging").empty());
 }
 
+// Published while Plumo is not installed (plumo-share's status 3): the share waits in the
+// inbox, and the job succeeds, as the share did.
+TEST_P(SharingThroughThePlugin, APublishNoApplicationOpenedIsASuccess) {
+  fs::remove(dataHome / "applications" / "plumo-inbox-stand-in-host.desktop");
+  writeFile(home / "notes.txt", "the notes");
+  const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), GetParam());
+
+  EXPECT_EQ(ending.error, 0) << ending.errorText.toStdString();
+  EXPECT_EQ(entries("inbox").size(), 1u);
+}
+
 // Too many files, a file too large: the job's error is the card's status line, in
 // the user's language, and nothing is left behind.
 TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
