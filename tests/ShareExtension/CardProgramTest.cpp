@@ -1,7 +1,10 @@
 // plumo-share under a display: the card comes from its module, and the share
 // starts once the card is on the screen. Run under xvfb-run (CTest label "gui").
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <elf.h>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -94,6 +97,19 @@ TEST(CardProgramTest, AFailureStaysOnTheCardUntilItIsDismissed) {
 // The loader maps a module on the word of its program headers: a module cut
 // short would fault, a FIFO in its place would block. It is refused unloaded,
 // and the share runs headless.
+// Where the file's last loaded segment ends.
+std::size_t endOfLastSegment(const std::string& elf) {
+  Elf64_Ehdr header{};
+  std::memcpy(&header, elf.data(), sizeof header);
+  std::size_t end = 0;
+  for (int index = 0; index < header.e_phnum; ++index) {
+    Elf64_Phdr segment{};
+    std::memcpy(&segment, elf.data() + header.e_phoff + index * sizeof segment, sizeof segment);
+    if (segment.p_type == PT_LOAD) end = std::max<std::size_t>(end, segment.p_offset + segment.p_filesz);
+  }
+  return end;
+}
+
 TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
   testing::TemporaryDirectory home;
   const fs::path built = fs::path(PLUMO_SHARE_PROGRAM).parent_path().parent_path();
@@ -106,6 +122,7 @@ TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
   const std::vector<std::pair<std::string, std::function<void()>>> damages = {
       {"cut to 1,000 bytes", [&] { writeFile(module, whole.substr(0, 1000)); }},
       {"cut to 4,096 bytes", [&] { writeFile(module, whole.substr(0, 4096)); }},
+      {"cut inside its last segment", [&] { writeFile(module, whole.substr(0, endOfLastSegment(whole) - 1)); }},
       {"a FIFO", [&] {
          fs::remove(module);
          ASSERT_EQ(::mkfifo(module.c_str(), 0600), 0);
