@@ -167,20 +167,22 @@ class DesktopProgramTest : public ::testing::Test {
     return found.standardOutput.substr(0, found.standardOutput.find('\n'));
   }
 
-  // The clipboard holds `bytes` as `type`, offered by xclip until the test ends.
+  // The clipboard holds `bytes` as `type`, offered by xclip until the test ends. On
+  // Debian 13, now and then an xclip never takes the clipboard (seen in 2 of some 12
+  // runs, whatever the load): a new one is started, up to three times.
   std::unique_ptr<testing::RunningProgram> holdClipboard(const std::string& type, const std::string& bytes) {
     writeFile(home / "clipboard", bytes);
-    auto owner = std::make_unique<testing::RunningProgram>(std::vector<std::string>{
-        XCLIP, "-quiet", "-selection", "clipboard", "-t", type, "-i", (home / "clipboard").string()});
-    // As long as a busy machine needs: the share must find the clipboard owned.
-    EXPECT_TRUE(testing::eventually(
-        [&] {
-          const auto offered = runProgram({XCLIP, "-o", "-selection", "clipboard", "-t", "TARGETS"});
-          return offered.standardOutput.find(type) != std::string::npos;
-        },
-        std::chrono::seconds(60)))
-        << "xclip never took the clipboard";
-    return owner;
+    const auto offered = [&] {
+      const auto targets = runProgram({XCLIP, "-o", "-selection", "clipboard", "-t", "TARGETS"});
+      return targets.standardOutput.find(type) != std::string::npos;
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      auto owner = std::make_unique<testing::RunningProgram>(std::vector<std::string>{
+          XCLIP, "-quiet", "-selection", "clipboard", "-t", type, "-i", (home / "clipboard").string()});
+      if (testing::eventually(offered, std::chrono::seconds(20))) return owner;
+    }
+    ADD_FAILURE() << "xclip never took the clipboard";
+    return nullptr;
   }
 
   // What `plumo-share --clipboard` published: its manifest, and its folder.
