@@ -178,7 +178,7 @@ class Bench:
         home = self.fresh()
         environment = dict(headless_environment(home), DISPLAY=os.environ["DISPLAY"], GTK_A11Y="none")
         if renderer:
-            environment.update(GSK_RENDERER=renderer, GDK_DEBUG="gl-disable")
+            environment.update(GSK_RENDERER=renderer, GDK_DEBUG="gl-disable", GDK_DISABLE="gl")
         elapsed = self.first_frame([self.bare_window], environment)
         shutil.rmtree(home)
         return elapsed

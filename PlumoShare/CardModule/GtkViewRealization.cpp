@@ -124,7 +124,12 @@ bool GtkViewRealization::initialize() {
   g_set_prgname(applicationId);
   if (g_getenv("GSK_RENDERER") == nullptr) {
     g_setenv("GSK_RENDERER", "cairo", TRUE);
-    g_setenv("GDK_DEBUG", "gl-disable", FALSE);
+    // GTK 4.16 took the switch out of GDK_DEBUG (where it now prints a warning) into GDK_DISABLE.
+    if (gtk_get_minor_version() >= 16) {
+      g_setenv("GDK_DISABLE", "gl", FALSE);
+    } else {
+      g_setenv("GDK_DEBUG", "gl-disable", FALSE);
+    }
   }
   return gtk_init_check();
 }
