@@ -32,13 +32,17 @@ std::vector<std::string> userLanguages() {
 // A compiled catalog is small: anything larger is not ours.
 constexpr std::size_t catalogLimit = 1 << 20;
 
+// Empty for a missing file, the usual case for most of the user's languages, and for
+// one over the limit: neither costs more than a stat.
 std::string readCatalog(const std::filesystem::path& path) {
+  std::error_code missing;
+  const auto size = std::filesystem::file_size(path, missing);
+  if (missing || size > catalogLimit) return {};
   std::ifstream file(path, std::ios::binary);
-  std::string bytes;
-  bytes.resize(catalogLimit + 1);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
   file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(file.gcount()));
-  return bytes.size() > catalogLimit ? std::string() : bytes;
+  return bytes;
 }
 
 // The texts of a compiled gettext catalog (.mo), read by us rather than by gettext:
