@@ -72,7 +72,7 @@ std::optional<BinaryPlistScanner::Extent> BinaryPlistScanner::measure(std::uint6
     if (count) extent = measureContainer(payloadStart, *count, kind == dictionary ? 2 * *count : *count, level);
   } else if (kind == data || kind == asciiString || kind == utf16String || kind == utf8String) {
     const auto count = length(*at, marker & 0xF, payloadStart);
-    if (count && *count <= document_.size()) extent = Extent{0, objectCost + (kind == utf16String ? 2 : 1) * *count};
+    if (count && *count <= document_.size()) extent = Extent{0, objectCost + (kind == utf16String ? 3 : 1) * *count};
   } else {
     extent = Extent{0, objectCost};
   }

@@ -176,5 +176,35 @@ TEST_F(NativeHostProgramTest, ASignalBetweenRequestsEndsTheHost) {
   EXPECT_EQ(result.standardOutput, "");
 }
 
+// A reply that cannot reach the browser (it stopped reading) ends the host: nothing more is shared.
+TEST_F(NativeHostProgramTest, AReplyThatCannotBeWrittenEndsTheHost) {
+  const std::string request = framed(R"({"version":1,"items":[{"text":"a text"}]})");
+  const auto result = testing::runProgram({PLUMO_NATIVE_HOST_PROGRAM}, environment(), request + request, [] {
+    int ends[2];
+    if (::pipe(ends) != 0) ::_exit(99);
+    ::close(ends[0]);
+    ::dup2(ends[1], STDOUT_FILENO);
+  });
+  EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+  EXPECT_EQ(inboxShares().size(), 1u) << "the request whose reply failed, and no other";
+}
+
+// A signal that waits, blocked, when the host starts ends it before the requests already sent.
+TEST_F(NativeHostProgramTest, ASignalPendingAtStartServesNoRequest) {
+  const auto result = testing::runProgram(
+      {PLUMO_NATIVE_HOST_PROGRAM}, environment(),
+      framed(R"({"version":1,"items":[{"text":"sent before the signal"}]})") + framed(R"({"version":1,"items":[]})"),
+      [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGTERM);
+        ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+        ::raise(SIGTERM);
+      });
+  EXPECT_EQ(result.endingSignal, 0);
+  EXPECT_EQ(result.standardOutput, "");
+  EXPECT_TRUE(inboxShares().empty());
+}
+
 }  // namespace
 }  // namespace plumo

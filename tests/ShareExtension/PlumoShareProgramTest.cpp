@@ -636,11 +636,17 @@ TEST_F(PlumoShareProgramTest, ClosedStandardStreamsReadAsDevNull) {
 // so is one the caller left waiting, blocked, when it started us.
 TEST_F(PlumoShareProgramTest, ASignalFromTheFirstInstructionIsADismiss) {
   installHost();
-  const auto expectDismissed = [this](const testing::ProgramResult& result) {
+  // An abandoned share, old enough for any share's sweep: a dismiss at start sweeps nothing either.
+  const fs::path orphan = root / "staging" / "aaaaaaaa-0000-4000-8000-000000000001";
+  fs::create_directories(orphan);
+  const timespec longAgo[2] = {{0, 0}, {0, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, orphan.c_str(), longAgo, 0), 0);
+  const auto expectDismissed = [&](const testing::ProgramResult& result) {
     EXPECT_EQ(result.endingSignal, 0);
     EXPECT_EQ(result.exitStatus, 130) << result.standardError;
     EXPECT_EQ(result.standardOutput, "");
-    EXPECT_TRUE(!fs::exists(root / "staging") || fs::is_empty(root / "staging"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "staging"), {}), 1) << "staged or swept";
+    EXPECT_TRUE(fs::exists(orphan));
     EXPECT_TRUE(inboxShares().empty());
   };
   for (const int number : {SIGINT, SIGTERM}) {

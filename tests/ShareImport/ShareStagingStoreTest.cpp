@@ -381,6 +381,15 @@ TEST_F(ShareStagingStoreTest, WithoutRenameNoReplaceTheShareStillMovesAndNeverRe
               return fs::is_empty(inbox / store.id()) && !store.published() ? 0 : 12;
             }),
             0);
+  EXPECT_EQ(inChild([&] {
+              if (!refuseRenameFlags()) return 10;
+              ShareStagingStore store(root);
+              fs::create_symlink(container / "nowhere", inbox / store.id());
+              if (publishError(store) != posixError(EEXIST)) return 11;
+              return fs::is_symlink(inbox / store.id()) && !store.published() ? 0 : 12;
+            }),
+            0)
+      << "a dangling link";
 }
 
 TEST_F(ShareStagingStoreTest, OrphanedStagingIsSweptButNeverALiveOrYoungOne) {
