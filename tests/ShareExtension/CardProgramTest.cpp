@@ -238,5 +238,20 @@ TEST_F(DesktopProgramTest, ACopiedImageIsSharedAsAPngFile) {
   EXPECT_EQ(readFile(share / "1-clipboard.png"), png);
 }
 
+// An owner that never delivers, or stalls after a piece: the share fails as unreadable once the
+// wait for the clipboard ends, and no piece of the text is shared.
+TEST_F(DesktopProgramTest, AClipboardThatIsNeverDeliveredWholeFailsTheShare) {
+  for (const std::vector<std::string>& owner :
+       {std::vector<std::string>{PLUMO_STALLED_CLIPBOARD_OWNER},
+        std::vector<std::string>{PLUMO_STALLED_CLIPBOARD_OWNER, "--partial"}}) {
+    testing::RunningProgram stalled(owner);
+    ASSERT_TRUE(testing::eventually([&] { return stalled.standardOutputSoFar() == "owning\n"; }));
+    const auto result = runProgram({PLUMO_SHARE_PROGRAM, "--clipboard", "--no-ui"}, environment());
+    EXPECT_EQ(result.exitStatus, 1) << owner.back() << ": " << result.standardError;
+    EXPECT_THAT(result.standardError, HasSubstr("category=readFailed")) << owner.back();
+    EXPECT_FALSE(fs::exists(inbox) && !fs::is_empty(inbox)) << owner.back();
+  }
+}
+
 }  // namespace
 }  // namespace plumo
