@@ -14,8 +14,10 @@ const inbox = path.join(home, "data", "group-containers", appGroup, "PlumoShare"
 const failures = [];
 const expect = (condition, what) => condition || failures.push(what);
 
-// A page with a selection, a link and an image, and the image itself.
-const picture = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0xff, 0x7f, 0x80, 0x0a]);
+// A page with a selection, a link and an image, and the image itself: 96 KiB, sent in
+// several pieces of the extension's encoding.
+const picture = Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
+                               Buffer.from(Array.from({ length: 96 * 1024 }, (_, index) => (index * 131 + 7) % 256))]);
 const title = "A page – to share";
 const server = http.createServer((request, response) => {
   if (request.url === "/shot.png") {
@@ -42,7 +44,7 @@ const browser = spawn("chromium", [
   "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--disable-background-networking",
   "--disable-component-update", "--disable-sync", "--no-first-run", `--user-data-dir=${profile}`,
   `--load-extension=${extension}`, `--disable-extensions-except=${extension}`, "--remote-debugging-pipe",
-  "about:blank"], { env: environment, stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"] });
+  "about:blank"], { env: environment, stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
 let browserLog = "";
 browser.stderr.on("data", (chunk) => { browserLog += chunk; });
 browser.stdio[3].on("error", () => finish("the browser closed its end of the protocol"));
@@ -95,11 +97,15 @@ async function finish(failure) {
   } catch {
     // Gone already.
   }
-  if (browser.exitCode === null && browser.signalCode === null) {
-    const ended = new Promise((resolve) => browser.once("exit", resolve));
-    browser.kill("SIGKILL");
-    await ended;
+  // The browser's helpers (its crash reporter, a renderer) write to the profile until they end too.
+  const ended = browser.exitCode === null && browser.signalCode === null
+    ? new Promise((resolve) => browser.once("exit", resolve)) : Promise.resolve();
+  try {
+    process.kill(-browser.pid, "SIGKILL");
+  } catch {
+    // The whole group ended already.
   }
+  await ended;
   server.close();
   fs.rmSync(home, { recursive: true, force: true, maxRetries: 5 });
   if (failures.length > 0) {
