@@ -36,7 +36,7 @@ demo: deps
 # PNGs of the card, for a folder share, a long error and every status text in every
 # language, drawn in a virtual X server.
 screenshot: deps-test build-ci
-	GTK_A11Y=none GDK_DEBUG=gl-disable GDK_DISABLE=gl GSK_RENDERER=cairo xvfb-run -a -s "-screen 0 1024x768x24" build-ci/bin/card_gui_tests --gtest_filter='*Screenshots*'
+	GTK_A11Y=none GDK_DEBUG=gl-disable GDK_DISABLE=gl GSK_RENDERER=cairo xvfb-run -a -s "-noreset -screen 0 1024x768x24" build-ci/bin/card_gui_tests --gtest_filter='*Screenshots*'
 	@echo "Screenshots: build-ci/screenshots/card-folder.png build-ci/screenshots/card-long-error.png" \
 	      "build-ci/screenshots/<language>/<status key>.png"
 
