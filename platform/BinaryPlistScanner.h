@@ -22,7 +22,8 @@ class BinaryPlistScanner {
   // True when the document is well formed as far as the walk goes, its
   // containers nest at most `depthLimit` deep, and its objects, counted once per
   // reference, would take at most `byteLimit` bytes as XML (about 8 bytes per
-  // object and the bytes of its data or text).
+  // object and the bytes of its data or text, a UTF-16 unit counted as the three
+  // bytes it can take in UTF-8).
   bool withinLimits(std::size_t byteLimit, int depthLimit);
 
  private:
