@@ -10,13 +10,15 @@ int main() {
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return 2;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while (std::chrono::steady_clock::now() < deadline) {
+  bool grabbed = false;
+  while (!grabbed && std::chrono::steady_clock::now() < deadline) {
     const int grab = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
                                    CurrentTime);
-    if (grab == AlreadyGrabbed) return 0;
+    grabbed = grab == AlreadyGrabbed;
     if (grab == GrabSuccess) XUngrabKeyboard(display, CurrentTime);
     XSync(display, False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!grabbed) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return 1;
+  XCloseDisplay(display);
+  return grabbed ? 0 : 1;
 }
