@@ -42,12 +42,6 @@ int ProcessStart::terminationSignalFile() {
   return ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
-bool ProcessStart::terminationSignalPending() {
-  sigset_t pending;
-  if (::sigpending(&pending) != 0) return false;
-  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
-}
-
 bool ProcessStart::takeHeldTerminationSignals() {
   const sigset_t signals = terminationSignals();
   const timespec now{};

@@ -27,8 +27,6 @@ struct ProcessStart {
   static int terminationSignalFile();
   // Takes SIGINT and SIGTERM that came while nobody read them; true if one did.
   static bool takeHeldTerminationSignals();
-  // Whether SIGINT or SIGTERM waits to be taken, without taking it.
-  static bool terminationSignalPending();
   // The environment as our caller gave it ("NAME=value"), before we change ours.
   static std::vector<std::string> callerEnvironment();
 };
