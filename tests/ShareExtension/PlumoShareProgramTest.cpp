@@ -17,6 +17,7 @@
 #include <utility>
 #include <unistd.h>
 
+#include "BinaryPlist.h"
 #include "Eventually.h"
 #include "FakeOpenUriPortal.h"
 #include "LockHolder.h"
@@ -382,27 +383,15 @@ TEST_F(PlumoShareProgramTest, TextOrFolderPathsThatAreNotUtf8AreRefusedAsUnsuppo
   EXPECT_TRUE(inboxShares().empty());
 }
 
-// A binary property list ("bplist00") of `levels` arrays, each holding `width` references to the
+// A binary property list of `levels` arrays, each holding `references` references to the
 // next, around one `true`; references and offsets take three bytes.
-std::string nestedBinaryPlist(int levels, int width) {
-  const auto bigEndian = [](std::uint64_t value, int size) {
-    std::string bytes;
-    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
-    return bytes;
-  };
-  std::string document = "bplist00";
-  std::vector<std::size_t> offsets;
-  for (int level = 0; level < levels; ++level) {
-    offsets.push_back(document.size());
-    document += static_cast<char>(0xA0 | width);
-    for (int reference = 0; reference < width; ++reference) document += bigEndian(level + 1, 3);
+std::string nestedBinaryPlist(std::uint64_t levels, std::size_t references) {
+  std::vector<std::string> objects;
+  for (std::uint64_t level = 0; level < levels; ++level) {
+    objects.push_back(testing::binaryArray(std::vector<std::uint64_t>(references, level + 1), 3));
   }
-  offsets.push_back(document.size());
-  document += '\x09';
-  const std::size_t offsetTable = document.size();
-  for (const std::size_t offset : offsets) document += bigEndian(offset, 3);
-  return document + std::string(6, '\0') + "\x03\x03" + bigEndian(offsets.size(), 8) + bigEndian(0, 8) +
-         bigEndian(offsetTable, 8);
+  objects.emplace_back("\x09");
+  return testing::binaryPlist(objects, 3);
 }
 
 // Tools write Info.plist in either form: the binary one gives the same keys.
