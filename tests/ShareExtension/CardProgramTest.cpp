@@ -94,9 +94,6 @@ TEST(CardProgramTest, AFailureStaysOnTheCardUntilItIsDismissed) {
   EXPECT_THAT(result.standardError, EndsWith("\nplumo-share: Reinstall Plumo, then retry.\n"));
 }
 
-// The loader maps a module on the word of its program headers: a module cut
-// short would fault, a FIFO in its place would block. It is refused unloaded,
-// and the share runs headless.
 // Where the file's last loaded segment ends.
 std::size_t endOfLastSegment(const std::string& elf) {
   Elf64_Ehdr header{};
@@ -110,6 +107,9 @@ std::size_t endOfLastSegment(const std::string& elf) {
   return end;
 }
 
+// The loader maps a module on the word of its program headers: a module cut
+// short would fault, a FIFO in its place would block. It is refused unloaded,
+// and the share runs headless.
 TEST(CardProgramTest, ADamagedCardModuleLeavesTheShareHeadless) {
   testing::TemporaryDirectory home;
   const fs::path built = fs::path(PLUMO_SHARE_PROGRAM).parent_path().parent_path();
