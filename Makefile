@@ -34,11 +34,12 @@ demo: deps
 	scripts/demo
 
 # PNGs of the card, for a folder share, a long error and every status text in every
-# language, drawn in a virtual X server.
+# language, drawn in a virtual X server, and at scale 2 in a headless Wayland session.
 screenshot: deps-test build-ci
 	GTK_A11Y=none GDK_DEBUG=gl-disable GDK_DISABLE=gl GSK_RENDERER=cairo xvfb-run -a -s "-noreset -screen 0 1024x768x24" build-ci/bin/card_gui_tests --gtest_filter='*Screenshots*'
+	GTK_A11Y=none GDK_DEBUG=gl-disable GDK_DISABLE=gl GSK_RENDERER=cairo tests/support/in-sway --scale 2 build-ci/bin/card_gui_tests --gtest_filter='*Screenshots*'
 	@echo "Screenshots: build-ci/screenshots/card-folder.png build-ci/screenshots/card-long-error.png" \
-	      "build-ci/screenshots/<language>/<status key>.png"
+	      "build-ci/screenshots/<language>/<status key>.png, and at scale 2 the same under build-ci/screenshots/scale-2/"
 
 # Debian packages for the Debian release this runs on (amd64) in build-package/packages/:
 # plumo-share, and the card, the GNOME Files and the KDE integrations in packages of their

@@ -22,15 +22,21 @@ namespace {
 // GDK learns what the clipboard offers from its owner just after the display
 // opens; an empty clipboard never tells. Under X11 an unowned clipboard is known
 // at once; an owner answers within moments even on a busy machine, and one that
-// does not must not hold the share for ever.
+// does not must not hold the share for ever. A Wayland compositor tells only a
+// window that has the keyboard focus, which it gives a new window at once or never.
 constexpr guint offerPatienceMs = 5000;
+constexpr guint focusPatienceMs = 5000;
 constexpr guint transferPatienceMs = 5000;
+
+bool isDisplayOfType(GdkDisplay* display, const char* typeName) {
+  return std::strcmp(G_OBJECT_TYPE_NAME(display), typeName) == 0;
+}
 
 // False only where the display can tell that nobody holds the clipboard (X11).
 // Asked over a connection of our own: GTK's own X11 calls are deprecated.
 bool mayHoldSomething(GdkClipboard* clipboard) {
   GdkDisplay* display = gdk_clipboard_get_display(clipboard);
-  if (std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0) return true;
+  if (!isDisplayOfType(display, "GdkX11Display")) return true;
   Display* x11 = XOpenDisplay(gdk_display_get_name(display));
   if (x11 == nullptr) return true;
   const bool owned = XGetSelectionOwner(x11, XInternAtom(x11, "CLIPBOARD", False)) != None;
@@ -80,16 +86,44 @@ bool offersNothing(GdkClipboard* clipboard) {
   return count == 0;
 }
 
+// Until the display tells what the clipboard offers, within a bound.
+void awaitOffer(GdkClipboard* clipboard, int stop) {
+  bool told = false;
+  const Deadline deadline(offerPatienceMs);
+  const gulong changed =
+      g_signal_connect_swapped(clipboard, "changed", G_CALLBACK(+[](bool* flag) { *flag = true; }), &told);
+  runUntil([&] { return told || deadline.expired(); }, stop);
+  g_signal_handler_disconnect(clipboard, changed);
+}
+
+// A window the user does not see, presented for the keyboard focus alone.
+GOwned<GtkWindow> focusWindow() {
+  GOwned<GtkWindow> window(GTK_WINDOW(gtk_window_new()));
+  gtk_window_set_decorated(window.get(), FALSE);
+  gtk_window_set_resizable(window.get(), FALSE);
+  gtk_window_set_default_size(window.get(), 1, 1);
+  // All but clear: a window that draws nothing is never mapped.
+  const GOwned<GtkCssProvider> clear(gtk_css_provider_new());
+  gtk_css_provider_load_from_data(clear.get(), "window.plumo-focus { background: rgba(0, 0, 0, 0.01); }", -1);
+  gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(window.get())),
+                                             GTK_STYLE_PROVIDER(clear.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  gtk_widget_add_css_class(GTK_WIDGET(window.get()), "plumo-focus");
+  gtk_window_present(window.get());
+  return window;
+}
+
+// Until `window` has the keyboard focus and what the compositor sent with it has
+// been taken in: 0, else ETIMEDOUT, or ECANCELED once `stop` became readable.
+int awaitFocus(GtkWindow* window, int stop) {
+  const Deadline deadline(focusPatienceMs);
+  if (!runUntil([&] { return gtk_window_is_active(window) || deadline.expired(); }, stop)) return ECANCELED;
+  if (!gtk_window_is_active(window)) return ETIMEDOUT;
+  gdk_display_sync(gtk_widget_get_display(GTK_WIDGET(window)));
+  return 0;
+}
+
 // The first of the types we take that the clipboard offers, or none.
-const char* offeredType(GdkClipboard* clipboard, int stop) {
-  if (offersNothing(clipboard) && mayHoldSomething(clipboard)) {
-    bool told = false;
-    const Deadline deadline(offerPatienceMs);
-    const gulong changed =
-        g_signal_connect_swapped(clipboard, "changed", G_CALLBACK(+[](bool* flag) { *flag = true; }), &told);
-    runUntil([&] { return told || deadline.expired(); }, stop);
-    g_signal_handler_disconnect(clipboard, changed);
-  }
+const char* offeredType(GdkClipboard* clipboard) {
   for (const char* type : {ClipboardContents::image, ClipboardContents::fileList, ClipboardContents::text}) {
     if (gdk_content_formats_contain_mime_type(gdk_clipboard_get_formats(clipboard), type)) return type;
   }
@@ -152,8 +186,9 @@ bool awaitAnswer(ClipboardRead& read, const Deadline& deadline, int stop) {
 }  // namespace
 
 GtkCardWindow::~GtkCardWindow() {
-  if (window_ == nullptr) return;
+  if (window_ == nullptr && focusWindow_ == nullptr) return;
   window_.reset();
+  focusWindow_.reset();
   gdk_display_flush(gdk_display_get_default());
 }
 
@@ -168,13 +203,24 @@ void GtkCardWindow::show(const std::string& title, const std::shared_ptr<View>& 
                         new Appeared(std::move(appeared)),
                         +[](gpointer data, GClosure*) { delete static_cast<Appeared*>(data); }, GConnectFlags(0));
   gtk_window_present(window_.get());
+  // Only now: the compositor passes the focus on to the card from the window that holds it.
+  focusWindow_.reset();
 }
 
 // At most byteLimit bytes are taken: a larger content is refused by the share as too
 // large without being read whole. One deadline bounds the whole transfer.
 std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLimit, int stop) {
-  GdkClipboard* clipboard = gdk_display_get_clipboard(gdk_display_get_default());
-  const char* type = offeredType(clipboard, stop);
+  GdkDisplay* display = gdk_display_get_default();
+  GdkClipboard* clipboard = gdk_display_get_clipboard(display);
+  if (isDisplayOfType(display, "GdkWaylandDisplay")) {
+    focusWindow_ = focusWindow();
+    if (const int error = awaitFocus(focusWindow_.get(), stop); error != 0) {
+      return ClipboardContents{ClipboardContents::text, {}, error};
+    }
+  } else if (offersNothing(clipboard) && mayHoldSomething(clipboard)) {
+    awaitOffer(clipboard, stop);
+  }
+  const char* type = offeredType(clipboard);
   if (type == nullptr) return std::nullopt;
   const auto read = std::make_shared<ClipboardRead>();
   const Deadline deadline(transferPatienceMs);

@@ -26,6 +26,9 @@ class GtkCardWindow : public CardWindow {
  private:
   std::unique_ptr<GtkViewRealization> realization_;
   GOwned<GtkWindow> window_;
+  // Where the compositor hands the clipboard only to the focused window (Wayland):
+  // held from the clipboard's read until the card is on the screen.
+  GOwned<GtkWindow> focusWindow_;
 };
 
 }  // namespace plumo

@@ -1,8 +1,10 @@
-// The card in a real window: run under xvfb-run (CTest label "gui").
+// The card in a real window: run under xvfb-run, or in a headless sway session at
+// scale 2 (CTest label "gui").
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -45,16 +47,21 @@ bool themeHasIcon(GtkWidget* widget, const std::string& serialized) {
   return found;
 }
 
-// The window as the user sees it, through GTK's own renderer.
+int scaleOf(GtkWidget* window) { return gdk_surface_get_scale_factor(gtk_native_get_surface(GTK_NATIVE(window))); }
+
+// The window as the user sees it, through GTK's own renderer, in the screen's pixels.
 void savePng(GtkWidget* window, const fs::path& file) {
+  const int scale = scaleOf(window);
   const int width = gtk_widget_get_width(window);
   const int height = gtk_widget_get_height(window);
   const GOwned<GdkPaintable> paintable(gtk_widget_paintable_new(window));
   GtkSnapshot* snapshot = gtk_snapshot_new();
+  gtk_snapshot_scale(snapshot, static_cast<float>(scale), static_cast<float>(scale));
   gdk_paintable_snapshot(paintable.get(), snapshot, width, height);
   const GOwned<GskRenderNode> node(gtk_snapshot_free_to_node(snapshot));
   ASSERT_NE(node, nullptr);
-  const graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+  const graphene_rect_t bounds =
+      GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width * scale), static_cast<float>(height * scale));
   const GOwned<GdkTexture> texture(
       gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node.get(), &bounds));
   fs::create_directories(file.parent_path());
@@ -221,25 +228,52 @@ TEST_F(CardWindowTest, ALongStatusIsCutAtTheTailAndTheCardDoesNotGrow) {
   EXPECT_EQ(gtk_widget_get_width(GTK_WIDGET(window.get())), 236);
 }
 
-// Laid out in the status line's own font, no text of any catalog is cut; the
-// words of the desktop entries ("desktop.…") never show on the card.
+// Whether fontconfig has the family itself, not a stand-in.
+bool fontInstalled(GtkWidget* widget, const std::string& family) {
+  PangoFontFamily** families = nullptr;
+  int count = 0;
+  pango_context_list_families(gtk_widget_get_pango_context(widget), &families, &count);
+  const bool found = std::any_of(families, families + count, [&](PangoFontFamily* candidate) {
+    return family == pango_font_family_get_name(candidate);
+  });
+  g_free(families);
+  return found;
+}
+
+// Laid out in the status line's own font, and in the UI fonts of GNOME and KDE,
+// no text of any catalog is cut; the words of the desktop entries ("desktop.…")
+// never show on the card.
 TEST_F(CardWindowTest, EveryTextOfEveryCatalogFitsTheStatusLine) {
   GtkWidget* status = widget(*controller->status);
+  GtkSettings* settings = gtk_widget_get_settings(status);
+  const GOwned<gchar> ownFont([&] {
+    gchar* name = nullptr;
+    g_object_get(settings, "gtk-font-name", &name, nullptr);
+    return name;
+  }());
   const auto all = catalogs();
   ASSERT_TRUE(all.contains("en") && all.contains("de"));
-  for (const auto& [language, texts] : all) {
-    for (const auto& key : statusKeys()) EXPECT_TRUE(texts.contains(key)) << language << " lacks " << key;
-    for (const auto& [key, text] : texts) {
-      if (key.starts_with("desktop.")) continue;
-      const GOwned<PangoLayout> layout(gtk_widget_create_pango_layout(status, text.c_str()));
-      int width = 0;
-      pango_layout_get_pixel_size(layout.get(), &width, nullptr);
-      pango_layout_set_width(layout.get(), statusWidth * PANGO_SCALE);
-      pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
-      EXPECT_FALSE(pango_layout_is_ellipsized(layout.get()))
-          << language << " " << key << " \"" << text << "\" is " << width << " wide";
+  for (const std::string& font : {std::string(ownFont.get()), std::string("Cantarell 11"), std::string("Noto Sans 10")}) {
+    const std::string family = font.substr(0, font.rfind(' '));
+    ASSERT_TRUE(fontInstalled(status, family)) << family << " is not installed";
+    g_object_set(settings, "gtk-font-name", font.c_str(), nullptr);
+    settle();
+    for (const auto& [language, texts] : all) {
+      for (const auto& key : statusKeys()) EXPECT_TRUE(texts.contains(key)) << language << " lacks " << key;
+      for (const auto& [key, text] : texts) {
+        if (key.starts_with("desktop.")) continue;
+        const GOwned<PangoLayout> layout(gtk_widget_create_pango_layout(status, text.c_str()));
+        int width = 0;
+        pango_layout_get_pixel_size(layout.get(), &width, nullptr);
+        pango_layout_set_width(layout.get(), statusWidth * PANGO_SCALE);
+        pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+        EXPECT_FALSE(pango_layout_is_ellipsized(layout.get()))
+            << font << ": " << language << " " << key << " \"" << text << "\" is " << width << " wide";
+      }
     }
   }
+  g_object_set(settings, "gtk-font-name", ownFont.get(), nullptr);
+  settle();
 }
 
 TEST_F(CardWindowTest, TheWholeStatusIsInTheTooltipAndTheAccessibleDescription) {
@@ -320,12 +354,19 @@ TEST_F(CardWindowTest, EscapeAndTheButtonDismiss) {
   EXPECT_EQ(context.cancellations.size(), 2u);
 }
 
+// Where this screen's pictures go: at scale 1 the folder itself, else a folder per scale.
+fs::path screenshotsOf(GtkWidget* window) {
+  const int scale = scaleOf(window);
+  return scale == 1 ? fs::path(PLUMO_SCREENSHOT_DIR) : fs::path(PLUMO_SCREENSHOT_DIR) / ("scale-" + std::to_string(scale));
+}
+
 TEST_F(CardWindowTest, ScreenshotsOfAFolderShareAndALongError) {
-  savePng(GTK_WIDGET(window.get()), fs::path(PLUMO_SCREENSHOT_DIR) / "card-folder.png");
+  const fs::path screenshots = screenshotsOf(GTK_WIDGET(window.get()));
+  savePng(GTK_WIDGET(window.get()), screenshots / "card-folder.png");
   controller->status->setStringValue(Localization::text("error.queueFull") + " " + Localization::text("error.readFailed"));
   settle();
-  savePng(GTK_WIDGET(window.get()), fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png");
-  EXPECT_TRUE(fs::file_size(fs::path(PLUMO_SCREENSHOT_DIR) / "card-long-error.png") > 0);
+  savePng(GTK_WIDGET(window.get()), screenshots / "card-long-error.png");
+  EXPECT_TRUE(fs::file_size(screenshots / "card-long-error.png") > 0);
 }
 
 // One picture per status text and language, each shown whole on a card of its size.
@@ -340,12 +381,13 @@ TEST_F(CardWindowTest, ScreenshotsOfEveryStatusInEveryLanguage) {
       controller->status->setStringValue(text);
       settle();
       EXPECT_FALSE(pango_layout_is_ellipsized(gtk_label_get_layout(GTK_LABEL(status)))) << language << " " << key;
-      const fs::path picture = fs::path(PLUMO_SCREENSHOT_DIR) / language / (key + ".png");
+      const int scale = scaleOf(GTK_WIDGET(window.get()));
+      const fs::path picture = screenshotsOf(GTK_WIDGET(window.get())) / language / (key + ".png");
       savePng(GTK_WIDGET(window.get()), picture);
       const GOwned<GdkTexture> texture(gdk_texture_new_from_filename(picture.c_str(), nullptr));
       ASSERT_NE(texture, nullptr) << picture;
-      EXPECT_EQ(gdk_texture_get_width(texture.get()), 236) << picture;
-      EXPECT_EQ(gdk_texture_get_height(texture.get()), 124) << picture;
+      EXPECT_EQ(gdk_texture_get_width(texture.get()), 236 * scale) << picture;
+      EXPECT_EQ(gdk_texture_get_height(texture.get()), 124 * scale) << picture;
     }
   }
 }
