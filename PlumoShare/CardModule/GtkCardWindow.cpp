@@ -104,7 +104,12 @@ GOwned<GtkWindow> focusWindow() {
   gtk_window_set_default_size(window.get(), 1, 1);
   // All but clear: a window that draws nothing is never mapped.
   const GOwned<GtkCssProvider> clear(gtk_css_provider_new());
-  gtk_css_provider_load_from_data(clear.get(), "window.plumo-focus { background: rgba(0, 0, 0, 0.01); }", -1);
+  constexpr const char* allButClear = "window.plumo-focus { background: rgba(0, 0, 0, 0.01); }";
+#if GTK_CHECK_VERSION(4, 12, 0)
+  gtk_css_provider_load_from_string(clear.get(), allButClear);
+#else
+  gtk_css_provider_load_from_data(clear.get(), allButClear, -1);
+#endif
   gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(window.get())),
                                              GTK_STYLE_PROVIDER(clear.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   gtk_widget_add_css_class(GTK_WIDGET(window.get()), "plumo-focus");

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -35,14 +37,33 @@ std::optional<QString> item(const QUrl& url) {
   return url.toString(QUrl::FullyEncoded);
 }
 
-// The last status line plumo-share wrote: the one the card would show, in the user's language.
+// The last status line plumo-share wrote: the one the card would show, in the user's language,
+// or why an item cannot be shared, without the pointer to --help, which no window user can follow.
 QString statusText(const QByteArray& standardError) {
   static const QString prefix = QStringLiteral("plumo-share: ");
+  static const QString helpPointer = QStringLiteral(" (see plumo-share --help)");
   const QStringList lines = QString::fromUtf8(standardError).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-    if (line->startsWith(prefix)) return line->mid(prefix.size());
+    if (!line->startsWith(prefix)) continue;
+    const QString text = line->mid(prefix.size());
+    return text.endsWith(helpPointer) ? text.chopped(helpPointer.size()) : text;
   }
   return {};
+}
+
+// The text of a failure where the application shows it (Dolphin's message bar, Okular's
+// dialog), among those of other plugins: named after Plumo.
+QString failureText(const QString& statusText) { return QStringLiteral("Plumo: ") + statusText; }
+
+// A share that waits for Plumo to be opened ends without a window of its own to say so: the
+// desktop's notification does. Without a notification service the status is only logged.
+void notify(const QString& statusText) {
+  QDBusMessage notification = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+  notification << QStringLiteral("Plumo Share") << 0u << QStringLiteral("document-send") << statusText << QString()
+               << QStringList() << QVariantMap() << -1;
+  QDBusConnection::sessionBus().call(notification, QDBus::NoBlock);
 }
 
 }  // namespace
@@ -77,9 +98,10 @@ void ShareToPlumoJob::dismissShare() {
   process_.waitForFinished();
 }
 
-// Runs plumo-share with the shared items, never through a shell.
+// Runs plumo-share with the shared items, never through a shell, and without its card:
+// the application's own job window is the share's one window, and its Cancel the dismiss.
 void ShareToPlumoJob::share() {
-  QStringList arguments;
+  QStringList arguments{QStringLiteral("--no-ui")};
   for (const auto& value : data().value(QStringLiteral("urls")).toArray()) {
     const auto given = item(QUrl(value.toString()));
     if (!given) return fail(UserDefinedError, tr("'%1' is not a URL that can be shared.").arg(value.toString()));
@@ -94,14 +116,16 @@ void ShareToPlumoJob::finish(int exitCode, QProcess::ExitStatus exitStatus) {
   const QString status = statusText(process_.readAllStandardError());
   if (exitStatus != QProcess::NormalExit) return fail(UserDefinedError, tr("Plumo stopped unexpectedly."));
   switch (exitCode) {
-    case handedOff:
     case notOpened:
+      notify(status);
+      [[fallthrough]];
+    case handedOff:
       setOutput({});
       return emitResult();
     case dismissed:  // a dismissal is the user's own cancellation: KDE applications show no error for it
       return fail(KilledJobError, status);
     default:
-      return fail(UserDefinedError, status);
+      return fail(UserDefinedError, failureText(status));
   }
 }
 

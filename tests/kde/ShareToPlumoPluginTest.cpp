@@ -8,6 +8,9 @@
 #include <purpose/job.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,6 +28,7 @@
 #include "Eventually.h"
 #include "Files.h"
 #include "LockHolder.h"
+#include "RunningProgram.h"
 #include "TemporaryDirectory.h"
 
 namespace fs = std::filesystem;
@@ -52,6 +56,38 @@ QJsonObject input(const QString& mimeType, const QStringList& urls) {
 
 QString fileUrl(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path)).toString(); }
 
+// The desktop's notification service, on a session bus of the test's own: it keeps the
+// summary of every notification it is sent.
+class NotificationService : public QDBusVirtualObject {
+ public:
+  NotificationService() {
+    bus_ = std::make_unique<testing::RunningProgram>(
+        std::vector<std::string>{DBUS_DAEMON, "--session", "--nofork", "--print-address=1"});
+    std::string address;
+    EXPECT_TRUE(eventually([&] {
+      address = bus_->standardOutputSoFar();
+      return address.find('\n') != std::string::npos;
+    })) << "no session bus";
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n')).c_str(), 1);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    EXPECT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), this));
+    EXPECT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+  }
+
+  QStringList summaries;
+
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    if (message.member() != QLatin1String("Notify") || message.arguments().size() != 8) return false;
+    summaries << message.arguments()[3].toString();
+    connection.send(message.createReply(QVariantList{1u}));
+    return true;
+  }
+
+ private:
+  std::unique_ptr<testing::RunningProgram> bus_;
+};
+
 class ShareToPlumoPluginTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -65,10 +101,15 @@ class ShareToPlumoPluginTest : public ::testing::Test {
     static char name[] = "share_to_plumo_plugin_tests";
     static char* argv[] = {name, nullptr};
     application = std::make_unique<QCoreApplication>(argc, argv);
+    notifications = std::make_unique<NotificationService>();
   }
-  static void TearDownTestSuite() { application.reset(); }
+  static void TearDownTestSuite() {
+    notifications.reset();
+    application.reset();
+  }
 
   static inline std::unique_ptr<QCoreApplication> application;
+  static inline std::unique_ptr<NotificationService> notifications;
 
   testing::TemporaryDirectory home;
   fs::path dataHome = home / "data";
@@ -203,18 +244,25 @@ TEST_P(SharingThroughThePlugin, PublishesTheShareAndWakesTheHostOnce) {
 }
 
 // Published while Plumo is not installed (plumo-share's status 3): the share waits in the
-// inbox, and the job succeeds, as the share did.
-TEST_P(SharingThroughThePlugin, APublishNoApplicationOpenedIsASuccess) {
-  fs::remove(dataHome / "applications" / "plumo-inbox-stand-in-host.desktop");
+// inbox, the job succeeds, as the share did, and a notification says what the card would.
+// A share that woke the host needs none: the host is on the screen.
+TEST_P(SharingThroughThePlugin, APublishNoApplicationOpenedIsASuccessTheDesktopNotifies) {
   writeFile(home / "notes.txt", "the notes");
+  EXPECT_EQ(share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), GetParam()).error, 0);
+  fs::remove(dataHome / "applications" / "plumo-inbox-stand-in-host.desktop");
   const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), GetParam());
 
   EXPECT_EQ(ending.error, 0) << ending.errorText.toStdString();
-  EXPECT_EQ(entries("inbox").size(), 1u);
+  EXPECT_EQ(entries("inbox").size(), 2u);
+  ASSERT_TRUE(eventually([] {
+    QCoreApplication::processEvents();
+    return !notifications->summaries.isEmpty();
+  }));
+  EXPECT_EQ(notifications->summaries, QStringList{QStringLiteral("Saved. Open Plumo to finish.")});
 }
 
 // Too many files, a file too large: the job's error is the card's status line, in
-// the user's language, and nothing is left behind.
+// the user's language and named after Plumo, and nothing is left behind.
 TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   QStringList eleven;
   for (int index = 1; index <= 11; ++index) {
@@ -230,9 +278,9 @@ TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   const Ending tooLarge = share(input(QStringLiteral("application/octet-stream"), {fileUrl(home / "large.bin")}), GetParam());
 
   EXPECT_EQ(tooMany.error, KJob::UserDefinedError);
-  EXPECT_EQ(tooMany.errorText, QStringLiteral("Share fewer or smaller items."));
+  EXPECT_EQ(tooMany.errorText, QStringLiteral("Plumo: Share fewer or smaller items."));
   EXPECT_EQ(tooLarge.error, KJob::UserDefinedError);
-  EXPECT_EQ(tooLarge.errorText, QStringLiteral("Teile weniger/kleinere Daten."));
+  EXPECT_EQ(tooLarge.errorText, QStringLiteral("Plumo: Teile weniger/kleinere Daten."));
   EXPECT_TRUE(entries("staging").empty());
   EXPECT_TRUE(entries("inbox").empty());
 }
@@ -274,15 +322,22 @@ TEST_P(SharingThroughThePlugin, ADismissedShareEndsAsACancellation) {
   EXPECT_TRUE(entries("inbox").empty());
 }
 
-// Purpose's Cancel kills the job: plumo-share is dismissed (SIGTERM), never killed, so that
-// it removes what it staged, and the job ends only once it has.
-TEST_F(ShareToPlumoPluginTest, CancellingTheJobDismissesTheShare) {
+// Purpose's job window is the share's one window: plumo-share runs without its card. Its
+// Cancel kills the job: plumo-share is dismissed (SIGTERM), never killed, so that it removes
+// what it staged, and the job ends only once it has.
+TEST_F(ShareToPlumoPluginTest, CancellingTheJobDismissesTheShareThatShowsNoCard) {
   fs::create_directories(root / "inbox");
   writeFile(home / "notes.txt", "the notes");
   testing::LockHolder publishing(root / "inbox" / ".publish-lock");
-  const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), false,
-                              [&] { return !entries("staging").empty() && runningShare(dataHome) != 0; });
+  std::string arguments;
+  const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), false, [&] {
+    const pid_t running = runningShare(dataHome);
+    if (entries("staging").empty() || running == 0) return false;
+    arguments = readFile(fs::path("/proc") / std::to_string(running) / "cmdline");
+    return true;
+  });
 
+  EXPECT_NE(arguments.find(std::string("\0--no-ui\0", 9)), std::string::npos) << "the share shows its card";
   EXPECT_EQ(ending.error, KJob::KilledJobError);
   EXPECT_EQ(runningShare(dataHome), 0) << "plumo-share outlived its job";
   EXPECT_TRUE(entries("staging").empty()) << "a share killed leaves its staging folder";
@@ -294,8 +349,7 @@ TEST_P(SharingThroughThePlugin, WhatIsNoSharableUrlFailsClearly) {
   const Ending noUrl = share(input(QStringLiteral("text/plain"), {QStringLiteral("-")}), GetParam());
 
   EXPECT_EQ(ftp.error, KJob::UserDefinedError);
-  EXPECT_TRUE(ftp.errorText.startsWith(QStringLiteral("'ftp://example.com/notes.txt': only http and https links")))
-      << ftp.errorText.toStdString();
+  EXPECT_EQ(ftp.errorText, QStringLiteral("Plumo: 'ftp://example.com/notes.txt': only http and https links can be shared"));
   EXPECT_EQ(noUrl.error, KJob::UserDefinedError);
   EXPECT_EQ(noUrl.errorText, QStringLiteral("'-' is not a URL that can be shared."));
   EXPECT_FALSE(fs::exists(root));
