@@ -25,6 +25,8 @@ class CardWindow {
 
   // The clipboard of the card's display, read before the card is shown: an
   // image, else a list of files, else text; none when it holds none of these.
+  // Where the display offers it only to a focused window (Wayland), a clear
+  // window takes the focus for it until the card is shown or the window goes.
   // At most `byteLimit` bytes are read. The wait ends, as a read that failed
   // (ECANCELED), once `stop` becomes readable; `stop` itself is never read.
   virtual std::optional<ClipboardContents> readClipboard(std::size_t byteLimit, int stop) = 0;
