@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <optional>
 
+#include "Localization.h"
+
 namespace plumo {
 
 namespace {
@@ -19,13 +21,21 @@ namespace {
 // The exit statuses of plumo-share that are not failures of their own.
 enum ExitStatus { handedOff = 0, notOpened = 3, dismissed = 130 };
 
-// plumo-share of the prefix this plugin is installed under (the build tree mirrors that layout).
-QString program() {
+// A path of the prefix this plugin is installed under (the build tree mirrors that layout).
+QString besidePlugin(const char* relativePath) {
   static const char insideThisPlugin = 0;
   Dl_info plugin{};
   if (::dladdr(&insideThisPlugin, &plugin) == 0 || plugin.dli_fname == nullptr) return {};
   const QDir pluginFolder = QFileInfo(QString::fromLocal8Bit(plugin.dli_fname)).absoluteDir();
-  return QDir::cleanPath(pluginFolder.absoluteFilePath(QStringLiteral(PLUMO_SHARE_PROGRAM_FROM_PLUGIN)));
+  return QDir::cleanPath(pluginFolder.absoluteFilePath(QString::fromUtf8(relativePath)));
+}
+
+QString program() { return besidePlugin(PLUMO_SHARE_PROGRAM_FROM_PLUGIN); }
+
+// A text of plumo-share's catalogs, in the language the user has now.
+QString text(const char* key) {
+  Localization::setUp(besidePlugin(PLUMO_BUNDLE_FROM_PLUGIN).toStdString());
+  return QString::fromStdString(Localization::text(key));
 }
 
 // A local file goes by its (absolute) path, anything else by its full text: plumo-share
@@ -52,8 +62,12 @@ QString statusText(const QByteArray& standardError) {
 }
 
 // The text of a failure where the application shows it (Dolphin's message bar, Okular's
-// dialog), among those of other plugins: named after Plumo.
-QString failureText(const QString& statusText) { return QStringLiteral("Plumo: ") + statusText; }
+// dialog), among those of other plugins: named after Plumo, and with the limits where
+// the share went beyond them.
+QString failureText(const QString& statusText) {
+  const QString failure = QStringLiteral("Plumo: ") + statusText;
+  return statusText == text("error.tooLarge") ? failure + QLatin1Char(' ') + text("plugin.limits") : failure;
+}
 
 // A share that waits for Plumo to be opened ends without a window of its own to say so: the
 // desktop's notification does. Without a notification service the status is only logged.
@@ -75,7 +89,7 @@ ShareToPlumoJob::ShareToPlumoJob(QObject* parent) : Purpose::Job(parent) {
   connect(&process_, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &ShareToPlumoJob::finish);
   connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
     if (error == QProcess::FailedToStart) {
-      fail(UserDefinedError, tr("Plumo is not installed properly: %1: %2").arg(process_.program(), process_.errorString()));
+      fail(UserDefinedError, text("plugin.notStarted").arg(process_.program(), process_.errorString()));
     }
   });
 }
@@ -104,7 +118,7 @@ void ShareToPlumoJob::share() {
   QStringList arguments{QStringLiteral("--no-ui")};
   for (const auto& value : data().value(QStringLiteral("urls")).toArray()) {
     const auto given = item(QUrl(value.toString()));
-    if (!given) return fail(UserDefinedError, tr("'%1' is not a URL that can be shared.").arg(value.toString()));
+    if (!given) return fail(UserDefinedError, text("plugin.notAUrl").arg(value.toString()));
     arguments << *given;
   }
   process_.start(program(), arguments);
@@ -114,7 +128,7 @@ void ShareToPlumoJob::share() {
 // plumo-share has woken the host already, and Dolphin would open that URL again.
 void ShareToPlumoJob::finish(int exitCode, QProcess::ExitStatus exitStatus) {
   const QString status = statusText(process_.readAllStandardError());
-  if (exitStatus != QProcess::NormalExit) return fail(UserDefinedError, tr("Plumo stopped unexpectedly."));
+  if (exitStatus != QProcess::NormalExit) return fail(UserDefinedError, text("plugin.stopped"));
   switch (exitCode) {
     case notOpened:
       notify(status);

@@ -262,7 +262,7 @@ TEST_P(SharingThroughThePlugin, APublishNoApplicationOpenedIsASuccessTheDesktopN
 }
 
 // Too many files, a file too large: the job's error is the card's status line, in
-// the user's language and named after Plumo, and nothing is left behind.
+// the user's language, named after Plumo and with the limits, and nothing is left behind.
 TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   QStringList eleven;
   for (int index = 1; index <= 11; ++index) {
@@ -278,9 +278,11 @@ TEST_P(SharingThroughThePlugin, AFailedShareEndsWithItsStatusText) {
   const Ending tooLarge = share(input(QStringLiteral("application/octet-stream"), {fileUrl(home / "large.bin")}), GetParam());
 
   EXPECT_EQ(tooMany.error, KJob::UserDefinedError);
-  EXPECT_EQ(tooMany.errorText, QStringLiteral("Plumo: Share fewer or smaller items."));
+  EXPECT_EQ(tooMany.errorText,
+            QStringLiteral("Plumo: Share fewer or smaller items. At most 10 files, each up to 12 MiB, 50 MiB in all."));
   EXPECT_EQ(tooLarge.error, KJob::UserDefinedError);
-  EXPECT_EQ(tooLarge.errorText, QStringLiteral("Plumo: Teile weniger/kleinere Daten."));
+  EXPECT_EQ(tooLarge.errorText,
+            QStringLiteral("Plumo: Teile weniger/kleinere Daten. Höchstens 10 Dateien, jede bis 12 MiB, zusammen 50 MiB."));
   EXPECT_TRUE(entries("staging").empty());
   EXPECT_TRUE(entries("inbox").empty());
 }
@@ -322,6 +324,27 @@ TEST_P(SharingThroughThePlugin, ADismissedShareEndsAsACancellation) {
   EXPECT_TRUE(entries("inbox").empty());
 }
 
+// plumo-share killed mid-share (a crash, the OOM killer): a failure in the user's language,
+// never a success or a cancellation.
+TEST_P(SharingThroughThePlugin, AShareThatDiesFailsAsStopped) {
+  fs::create_directories(root / "inbox");
+  writeFile(home / "notes.txt", "the notes");
+  testing::LockHolder publishing(root / "inbox" / ".publish-lock");
+  ::setenv("LANGUAGE", "de", 1);
+  std::thread crash([this] {
+    pid_t share = 0;
+    const auto staged = [&] { return !entries("staging").empty() && (share = runningShare(dataHome)) != 0; };
+    if (eventually(staged, std::chrono::seconds(90))) ::kill(share, SIGKILL);
+  });
+
+  const Ending ending = share(input(QStringLiteral("text/plain"), {fileUrl(home / "notes.txt")}), GetParam());
+  crash.join();
+
+  EXPECT_EQ(ending.error, KJob::UserDefinedError);
+  EXPECT_EQ(ending.errorText, QStringLiteral("Plumo wurde unerwartet beendet."));
+  EXPECT_TRUE(entries("inbox").empty());
+}
+
 // Purpose's job window is the share's one window: plumo-share runs without its card. Its
 // Cancel kills the job: plumo-share is dismissed (SIGTERM), never killed, so that it removes
 // what it staged, and the job ends only once it has.
@@ -343,15 +366,17 @@ TEST_F(ShareToPlumoPluginTest, CancellingTheJobDismissesTheShareThatShowsNoCard)
   EXPECT_TRUE(entries("staging").empty()) << "a share killed leaves its staging folder";
 }
 
-// Neither file, http nor https, or no URL at all: a clear error, and nothing staged.
+// Neither file, http nor https, or no URL at all: a clear error, in the user's language
+// where the plugin says it itself, and nothing staged.
 TEST_P(SharingThroughThePlugin, WhatIsNoSharableUrlFailsClearly) {
   const Ending ftp = share(input(QStringLiteral("text/plain"), {QStringLiteral("ftp://example.com/notes.txt")}), GetParam());
+  ::setenv("LANGUAGE", "de", 1);
   const Ending noUrl = share(input(QStringLiteral("text/plain"), {QStringLiteral("-")}), GetParam());
 
   EXPECT_EQ(ftp.error, KJob::UserDefinedError);
   EXPECT_EQ(ftp.errorText, QStringLiteral("Plumo: 'ftp://example.com/notes.txt': only http and https links can be shared"));
   EXPECT_EQ(noUrl.error, KJob::UserDefinedError);
-  EXPECT_EQ(noUrl.errorText, QStringLiteral("'-' is not a URL that can be shared."));
+  EXPECT_EQ(noUrl.errorText, QStringLiteral("„-“ ist keine URL, die geteilt werden kann."));
   EXPECT_FALSE(fs::exists(root));
 }
 
