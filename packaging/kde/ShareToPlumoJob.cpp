@@ -70,7 +70,7 @@ QString failureText(const QString& statusText) {
 }
 
 // A share that waits for Plumo to be opened ends without a window of its own to say so: the
-// desktop's notification does. Without a notification service the status is only logged.
+// desktop's notification does. Without a notification service the share waits all the same.
 void notify(const QString& statusText) {
   QDBusMessage notification = QDBusMessage::createMethodCall(
       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
