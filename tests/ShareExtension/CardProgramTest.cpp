@@ -165,9 +165,11 @@ class DesktopProgramTest : public ::testing::Test {
     if (!onWayland()) return;
     // Typing nothing for a day: a keyboard that stays plugged in until the test ends.
     keyboard = std::make_unique<testing::RunningProgram>(std::vector<std::string>{WTYPE, "-s", "86400000", " "});
-    ASSERT_TRUE(eventually([] {
-      return runProgram({SWAYMSG, "-t", "get_inputs"}).standardOutput.find("\"keyboard\"") != std::string::npos;
-    })) << "no virtual keyboard";
+    ASSERT_TRUE(eventually(keyboardPlugged)) << "no virtual keyboard";
+  }
+
+  static bool keyboardPlugged() {
+    return runProgram({SWAYMSG, "-t", "get_inputs"}).standardOutput.find("\"keyboard\"") != std::string::npos;
   }
 
   std::map<std::string, std::string> environment() const {
@@ -215,12 +217,11 @@ class DesktopProgramTest : public ::testing::Test {
   // The clipboard holds `bytes` as `type`, offered by xclip (X11) or wl-copy (Wayland) until the
   // test ends. On Debian 13, now and then an xclip never takes the clipboard (seen in 2 of some
   // 12 runs, whatever the load): a new owner is started, up to three times.
+  // Either owner reads the bytes from its standard input.
   std::unique_ptr<testing::RunningProgram> holdClipboard(const std::string& type, const std::string& bytes) {
-    writeFile(home / "clipboard", bytes);
     const std::vector<std::string> owner =
         onWayland() ? std::vector<std::string>{WL_COPY, "--foreground", "--type", type}
-                    : std::vector<std::string>{XCLIP, "-quiet", "-selection", "clipboard", "-t", type, "-i",
-                                               (home / "clipboard").string()};
+                    : std::vector<std::string>{XCLIP, "-quiet", "-selection", "clipboard", "-t", type, "-i"};
     const std::vector<std::string> offers = onWayland()
                                                 ? std::vector<std::string>{WL_PASTE, "--list-types"}
                                                 : std::vector<std::string>{XCLIP, "-o", "-selection", "clipboard",
@@ -234,7 +235,7 @@ class DesktopProgramTest : public ::testing::Test {
     return nullptr;
   }
 
-// What `plumo-share --clipboard` published: its manifest, and its folder.
+  // What `plumo-share --clipboard` published: its manifest, and its folder.
   std::pair<nlohmann::json, fs::path> sharedClipboard() {
     const auto result = runProgram({PLUMO_SHARE_PROGRAM, "--clipboard", "--no-ui"}, environment());
     EXPECT_EQ(result.exitStatus, 3) << result.standardError;
@@ -305,9 +306,7 @@ TEST_F(DesktopProgramTest, WithoutTheKeyboardFocusTheClipboardIsUnreadable) {
   if (!onWayland()) GTEST_SKIP() << "X11 reads the clipboard without the focus";
   const auto owner = holdClipboard("text/plain;charset=utf-8", "copied words");
   keyboard.reset();
-  ASSERT_TRUE(eventually([] {
-    return runProgram({SWAYMSG, "-t", "get_inputs"}).standardOutput.find("\"keyboard\"") == std::string::npos;
-  }));
+  ASSERT_TRUE(eventually([] { return !keyboardPlugged(); }));
   testing::RunningProgram share({PLUMO_SHARE_PROGRAM, "--clipboard", "--no-ui"}, environment());
   ASSERT_TRUE(eventually([&] { return share.ended(); }, std::chrono::seconds(30))) << "the share hangs";
   const auto result = share.wait();
