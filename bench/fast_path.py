@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """The fast path, end to end: plumo-share against its baselines in one run.
 
-Each row times whole processes, from their start to their exit, headless and
-with no host installed, interleaved run by run so that whatever else the
-machine does weighs on both sides alike; the medians are compared. Every run
-gets a throw-away data home, so no run finds another's inbox; a share is timed
-once its store exists, as for every share but a user's first.
+The baseline of a share is its floor (bench_floor): the least any program must
+do to make the same promise, written plainly. Each row times whole processes,
+from their start to their exit, headless and with no host installed,
+interleaved run by run so that whatever else the machine does weighs on both
+sides alike; the medians are compared. Every run gets a throw-away data home,
+so no run finds another's inbox; a share is timed once its store exists, as for
+every share but a user's first, and so is the floor.
 
 usage: fast_path.py BUILD_DIR [RUNS]
        fast_path.py --first-frames BUILD_DIR RUNS   (under a display; used by the above)
 """
+import base64
 import json
 import os
 import re
@@ -23,6 +26,8 @@ from pathlib import Path
 
 MIB = 1024 * 1024
 FILE_SIZE = 12 * MIB
+IMAGE_SIZE = 10 * MIB
+HAND_OFF = ["gio", "open", "plumo://bot-share?id=x"]
 
 
 class Row:
@@ -63,12 +68,26 @@ class Bench:
         self.first_frame_watch = str(build / "bin" / "bench_first_frame")
         self.bare_window = str(build / "bin" / "bench_bare_window")
         self.peak_memory = str(build / "bin" / "bench_peak_memory")
+        self.floor_program = str(build / "bin" / "bench_floor")
         self.scratch = scratch
         self.sources = [scratch / f"source-{index}.bin" for index in range(sources)]
         for source in self.sources:
             with open(source, "wb") as out:
                 out.write(os.urandom(FILE_SIZE))
+        self.image = scratch / "image.png"
+        self.image.write_bytes(os.urandom(IMAGE_SIZE))
+        self.image_request = scratch / "image-request"
+        self.write_request(self.image_request, {"file": {
+            "name": "image.png", "type": "image/png", "data": base64.b64encode(self.image.read_bytes()).decode()}})
+        self.text_request = scratch / "text-request"
+        self.write_request(self.text_request, {"text": "a text"})
         self.counter = 0
+
+    @staticmethod
+    def write_request(path, item):
+        """A request as sendNativeMessage sends it."""
+        request = json.dumps({"version": 1, "items": [item]}).encode()
+        path.write_bytes(len(request).to_bytes(4, sys.byteorder) + request)
 
     def fresh(self):
         self.counter += 1
@@ -97,21 +116,53 @@ class Bench:
                     shutil.rmtree(entry)
         return elapsed
 
-    def native_host_text(self):
-        """One text request to the browser's native host, as sendNativeMessage sends it, into
-        a store that exists, as for the baseline."""
+    def native_host_request(self, request):
+        """One request to the browser's native host, into a store that exists, as for the baseline."""
         home = self.fresh()
         self.publish(("--text", "a text"), home)
         CPU_SECONDS.clear()
-        request = b'{"version":1,"items":[{"text":"a text"}]}'
-        (home / "request").write_bytes(len(request).to_bytes(4, sys.byteorder) + request)
-        with open(home / "request", "rb") as standard_input:
+        with open(request, "rb") as standard_input:
             elapsed, status = run([self.native_host, "chrome-extension://bench/"], headless_environment(home),
                                   standard_input)
         if status != 0:
             sys.exit(f"plumo-share-native-host ended with {status}")
         shutil.rmtree(home)
         return elapsed
+
+    def floor(self, *items, hand_off=False):
+        """The floor's publish of the same items into a store that exists; with the
+        hand-off a text share makes, when asked."""
+        home = self.fresh()
+        command = [self.floor_program, str(home / "store"), *items]
+        run(command, headless_environment(home))
+        CPU_SECONDS.clear()
+        elapsed, status = run(command, headless_environment(home))
+        if status != 0:
+            sys.exit(f"bench_floor {' '.join(items)} ended with {status}")
+        if hand_off:
+            elapsed += run(HAND_OFF, headless_environment(home))[0]
+        shutil.rmtree(home)
+        return elapsed
+
+    def fixed_cost(self, command):
+        """Instructions (valgrind's count) and system calls (strace's) of a command, children
+        included, into a store that exists; None where a tool is missing."""
+        home = self.fresh()
+        environment = headless_environment(home)
+        subprocess.run(command(home), env=environment, stdin=subprocess.DEVNULL, capture_output=True)
+        instructions = system_calls = None
+        if shutil.which("valgrind"):
+            output = subprocess.run(["valgrind", "--tool=callgrind", "--trace-children=yes",
+                                     f"--callgrind-out-file={home}/callgrind.%p", *command(home)],
+                                    env=environment, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+            instructions = sum(int(count.replace(",", "")) for count in
+                               re.findall(r"Collected : ([\d,]+)", output.stderr))
+        if shutil.which("strace"):
+            subprocess.run(["strace", "-f", "-c", "-o", str(home / "calls"), *command(home)], env=environment,
+                           stdin=subprocess.DEVNULL, capture_output=True)
+            system_calls = int((home / "calls").read_text().splitlines()[-1].split()[3])
+        shutil.rmtree(home)
+        return instructions, system_calls
 
     def peak_of_share(self, *items):
         """Peak resident memory of a share, in KiB."""
@@ -121,22 +172,6 @@ class Bench:
         peak = int(record.read_text())
         shutil.rmtree(home)
         return peak
-
-    def gio_open(self):
-        home = self.fresh()
-        elapsed, _ = run(["gio", "open", "plumo://bot-share?id=x"], headless_environment(home))
-        shutil.rmtree(home)
-        return elapsed
-
-    def cp_and_sync(self, sources):
-        home = self.fresh()
-        environment = headless_environment(home)
-        copied, status = run(["cp", *map(str, sources), str(home)], environment)
-        synced, _ = run(["sync", "-f", str(home / sources[0].name)], environment)
-        if status != 0:
-            sys.exit("cp failed")
-        shutil.rmtree(home)
-        return copied + synced
 
     def libraries(self, command):
         """The shared objects the loader initialises for a command, from start to exit."""
@@ -211,6 +246,20 @@ def first_frame_rows(build, runs):
     return json.loads(output.stdout.splitlines()[-1])
 
 
+def print_fixed_costs(bench):
+    """What a text share costs beyond its floor (the floor's text publish, then the hand-off)."""
+    share = bench.fixed_cost(lambda home: [bench.program, "--text", "a text"])
+    floor = [bench.fixed_cost(lambda home: [bench.floor_program, str(home / "store"), "--text", "a text"]),
+             bench.fixed_cost(lambda home: HAND_OFF)]
+    for column, name in enumerate(["instructions", "system calls"]):
+        ours, theirs = share[column], [cost[column] for cost in floor]
+        if ours is None:
+            print(f"{'  ' + name + ', text share vs floor + gio open':<44}{'no tool':>12}")
+            continue
+        print(f"{'  ' + name + ', text share vs floor + gio open':<44}{ours:>12,}{sum(theirs):>12,}"
+              f"{ours / sum(theirs):>7.2f}x   (floor {theirs[0]:,})")
+
+
 def main():
     if sys.argv[1] == "--first-frames":
         return first_frames(Path(sys.argv[2]).resolve(), int(sys.argv[3]))
@@ -220,11 +269,16 @@ def main():
     try:
         bench = Bench(build, scratch)
         one, four = bench.sources[:1], bench.sources
+        image = str(bench.image)
         rows = [
-            Row("a text", 1.10, lambda: bench.share("--text", "a text"), bench.gio_open, cpu_goal=1.10),
-            Row("one 12 MiB file", 1.10, lambda: bench.share(str(one[0])), lambda: bench.cp_and_sync(one)),
-            Row("four 12 MiB files", 1.0, lambda: bench.share(*map(str, four)), lambda: bench.cp_and_sync(four)),
-            Row("browser request through the native host (text)", 1.10, bench.native_host_text,
+            Row("a text", 1.10, lambda: bench.share("--text", "a text"),
+                lambda: bench.floor("--text", "a text", hand_off=True), cpu_goal=1.10),
+            Row("one 12 MiB file", 1.25, lambda: bench.share(str(one[0])), lambda: bench.floor(str(one[0]))),
+            Row("four 12 MiB files", 1.05, lambda: bench.share(*map(str, four)),
+                lambda: bench.floor(*map(str, four))),
+            Row("native host, a 10 MiB image", 4.0, lambda: bench.native_host_request(bench.image_request),
+                lambda: bench.floor(image)),
+            Row("native host, a text", 1.10, lambda: bench.native_host_request(bench.text_request),
                 lambda: bench.share("--no-ui", "--text", "a text")),
         ]
         text_peaks, file_peaks = [], []
@@ -242,8 +296,7 @@ def main():
 
         print(f"The fast path: medians of {runs} interleaved runs, process start to exit, headless, no host")
         print(f"{'share':<44}{'plumo-share':>12}{'baseline':>12}{'ratio':>8}{'goal':>8}{'CPU ratio':>11}{'goal':>8}")
-        baselines = ["gio open plumo://...", "cp + sync -f", "cp of four + sync -f",
-                     "plumo-share --no-ui --text"]
+        baselines = ["floor + gio open", "floor", "floor", "floor, 10 MiB file", "plumo-share --no-ui"]
         for row, baseline in zip(rows, baselines):
             measured, base = statistics.median(row.samples), statistics.median(row.baseline_samples)
             ratio = measured / base
@@ -252,17 +305,11 @@ def main():
             cpu_goal = f"{row.cpu_goal:>7.2f}x" if row.cpu_goal is not None else f"{'':>8}"
             print(f"{row.name + ' vs ' + baseline:<44}{measured * 1e3:>10.1f}ms{base * 1e3:>10.1f}ms"
                   f"{ratio:>7.2f}x{row.goal:>7.2f}x{cpu:>10.2f}x{cpu_goal}{'  missed' if missed else ''}")
-        # What the files themselves cost: a file share less a text share (start-up, publish and
-        # hand-off are the same in both), against the baseline that does nothing but the files.
-        text = statistics.median(rows[0].samples)
-        for row in rows[1:3]:
-            files, base = statistics.median(row.samples) - text, statistics.median(row.baseline_samples)
-            print(f"{'  ' + row.name + ' less a text share':<44}{files * 1e3:>10.1f}ms{base * 1e3:>10.1f}ms"
-                  f"{files / base:>7.2f}x")
         extra = (statistics.median(file_peaks) - statistics.median(text_peaks)) / 1024
         print(f"{'peak memory, 12 MiB file vs text':<44}{statistics.median(file_peaks) / 1024:>9.1f}MiB"
               f"{statistics.median(text_peaks) / 1024:>9.1f}MiB{extra:>+6.2f}MiB{'+1MiB':>6}"
               f"{'' if extra <= 1 else '  missed'}")
+        print_fixed_costs(bench)
         frames = first_frame_rows(build, runs)
         if frames is None:
             print(f"{'card first frame vs bare GTK window':<44}{'no Xvfb':>12}")
@@ -275,7 +322,7 @@ def main():
                   f"{ratio:>7.2f}x{1.10:>7.2f}x{cpu:>10.2f}x{'':>8}{'' if ratio <= 1.10 else '  missed'}")
             print(f"{'  bare GTK window with GTK defaults (GL)':<44}{'':>12}{median('bare_gl', 0):>10.1f}ms")
         ours = bench.libraries([bench.program, "--text", "a text"])
-        theirs = bench.libraries(["gio", "open", "plumo://bot-share?id=x"])
+        theirs = bench.libraries(HAND_OFF)
         print(f"{'libraries a headless text share maps':<44}{len(ours):>12}{len(theirs):>12}   (gio open)")
         toolkit = [name for name in ours if re.search(r"gtk|gdk|cairo|pango|X11|xcb|wayland", name)]
         if toolkit:

@@ -31,14 +31,7 @@ std::pair<std::string, FileDescriptor> createTemporaryAt(int folder, const std::
 }
 
 // The errno of a failed sync, or 0.
-int syncFailure(int descriptor) {
-#ifndef PLUMO_SKIP_FSYNC  // only the benchmark that prices the syncs defines it
-  return ::fsync(descriptor) == 0 ? 0 : errno;
-#else
-  (void)descriptor;
-  return 0;
-#endif
-}
+int syncFailure(int descriptor) { return ::fsync(descriptor) == 0 ? 0 : errno; }
 
 }  // namespace
 

@@ -19,7 +19,9 @@ std::optional<std::string> NativeMessageChannel::read() {
     throw BrokenFrame("a message of " + std::to_string(length) + " bytes is over the limit of " +
                       std::to_string(messageLimit));
   }
-  std::string message(length, '\0');
+  std::string message;
+  message.reserve(length + spareCapacity);
+  message.resize(length);
   const auto body = readUpTo(message.data(), length, true);
   if (*body < length) {
     throw BrokenFrame("the message is cut short: " + std::to_string(*body) + " of " + std::to_string(length) +

@@ -16,6 +16,9 @@ class NativeMessageChannel {
  public:
   // Room for a share's files in base64 and for its texts and names, and no more.
   static constexpr std::uint32_t messageLimit = 4 * ((ShareImportRules::totalLimit + 2) / 3) + 1024 * 1024;
+  // Room that every message read has past its end, so that a parser that reads in
+  // blocks reads it where it is instead of copying it.
+  static constexpr std::size_t spareCapacity = 64;
 
   // A frame that cannot be read whole (cut short, or longer than the limit):
   // nothing after it can be trusted to start a frame, so the connection ends.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <stdexcept>
-#include <string_view>
+#include <string>
 
 #include "ExtensionItem.h"
 
@@ -22,7 +22,8 @@ struct ShareRequest {
   };
 
   // One extension item with an attachment per ITEM, in order. Throws Invalid.
-  static ExtensionItem parse(std::string_view message);
+  // Fastest on a message read by NativeMessageChannel, which leaves room past its end.
+  static ExtensionItem parse(const std::string& message);
 };
 
 }  // namespace plumo
