@@ -2,11 +2,11 @@
 // the built extension and the native host found through its manifest, and checks
 // each inbox entry byte for byte and the reply that reached the extension.
 // node chromium-share.mjs EXTENSION_DIR HOST_MANIFEST EXTENSION_ID APP_GROUP
-import { spawn } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import os from "node:os";
 import path from "node:path";
+import { startChromium } from "../support/chromium-session.mjs";
 
 const [extension, hostManifest, extensionId, appGroup] = process.argv.slice(2);
 const home = fs.mkdtempSync(path.join(os.tmpdir(), "plumo-chromium-"));
@@ -31,86 +31,24 @@ const server = http.createServer((request, response) => {
 await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
 const page = `http://127.0.0.1:${server.address().port}/`;
 
-// The profile finds the host where Chromium reads a user's hosts.
-const profile = path.join(home, "profile");
-fs.mkdirSync(path.join(profile, "NativeMessagingHosts"), { recursive: true });
-fs.copyFileSync(hostManifest, path.join(profile, "NativeMessagingHosts", path.basename(hostManifest)));
-
 const environment = { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, "data"),
                       XDG_CONFIG_HOME: path.join(home, "config"), LANGUAGE: "en", LANG: "C.UTF-8" };
 delete environment.DISPLAY;
 delete environment.WAYLAND_DISPLAY;
-const browser = spawn("chromium", [
-  "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync", "--no-first-run", `--user-data-dir=${profile}`,
-  `--load-extension=${extension}`, `--disable-extensions-except=${extension}`, "--remote-debugging-pipe",
-  "about:blank"], { env: environment, stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
-let browserLog = "";
-browser.stderr.on("data", (chunk) => { browserLog += chunk; });
-browser.stdio[3].on("error", () => finish("the browser closed its end of the protocol"));
-browser.on("exit", (code, signal) => { browserLog += `\n(the browser ended: ${code ?? signal})`; });
 let step = "starting the browser";
 const giveUp = setTimeout(() => finish(`timed out while ${step}`), 40000);
-
-// The DevTools protocol over the pipe: JSON messages, each ended by a NUL.
-let nextId = 1;
-const pending = new Map();
-const listeners = [];
-let received = "";
-browser.stdio[4].on("data", (chunk) => {
-  received += chunk;
-  let end;
-  while ((end = received.indexOf("\0")) >= 0) {
-    const message = JSON.parse(received.slice(0, end));
-    received = received.slice(end + 1);
-    if (message.id && pending.has(message.id)) {
-      const { resolve, reject } = pending.get(message.id);
-      pending.delete(message.id);
-      message.error ? reject(new Error(JSON.stringify(message.error))) : resolve(message.result);
-    } else {
-      listeners.forEach((listen) => listen(message));
-    }
-  }
-});
-function send(method, params = {}, sessionId = undefined) {
-  const id = nextId++;
-  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
-  return new Promise((resolve, reject) => pending.set(id, { resolve, reject }));
-}
-function targetCreated(matches) {
-  return new Promise((resolve) => listeners.push((message) => {
-    if (message.method === "Target.targetCreated" && matches(message.params.targetInfo)) resolve(message.params.targetInfo);
-  }));
-}
-async function evaluate(sessionId, expression) {
-  const { result, exceptionDetails } = await send("Runtime.evaluate",
-    { expression, awaitPromise: true, returnByValue: true }, sessionId);
-  if (exceptionDetails) throw new Error(exceptionDetails.exception?.description ?? exceptionDetails.text);
-  return result.value;
-}
+const browser = await startChromium({ extension, hostManifest, home, environment, onClosed: (why) => finish(why) });
+const { send, evaluate } = browser;
 
 async function finish(failure) {
   clearTimeout(giveUp);
   if (failure) failures.push(failure);
-  try {
-    await Promise.race([send("Browser.close"), new Promise((resolve) => setTimeout(resolve, 5000))]);
-  } catch {
-    // Gone already.
-  }
-  // The browser's helpers (its crash reporter, a renderer) write to the profile until they end too.
-  const ended = browser.exitCode === null && browser.signalCode === null
-    ? new Promise((resolve) => browser.once("exit", resolve)) : Promise.resolve();
-  try {
-    process.kill(-browser.pid, "SIGKILL");
-  } catch {
-    // The whole group ended already.
-  }
-  await ended;
+  await browser.close();
   server.close();
   fs.rmSync(home, { recursive: true, force: true, maxRetries: 5 });
   if (failures.length > 0) {
     console.error(failures.join("\n"));
-    console.error("--- browser and host:\n" + browserLog.slice(-4000));
+    console.error("--- browser and host:\n" + browser.log.slice(-4000));
   }
   process.exit(failures.length > 0 ? 1 : 0);
 }
@@ -123,22 +61,13 @@ function inboxEntry(reply) {
 
 try {
   step = "waiting for the extension's service worker";
-  const worker = targetCreated((target) => target.type === "service_worker" &&
-                                           target.url.startsWith("chrome-extension://"));
-  await send("Target.setDiscoverTargets", { discover: true });
-  const workerTarget = await worker;
+  const { target: workerTarget, sessionId: inWorker } = await browser.attachToExtension();
   expect(workerTarget.url === `chrome-extension://${extensionId}/background.js`,
          `the extension's id comes from its key: ${workerTarget.url}`);
-  const { sessionId: inWorker } = await send("Target.attachToTarget", { targetId: workerTarget.targetId, flatten: true });
-  while (!(await evaluate(inWorker, `typeof plumoShare === "object"`))) await new Promise((wait) => setTimeout(wait, 20));
 
   // A real tab, opened by the extension and loaded; its selection made in the page.
   step = "opening the page";
-  const tabId = await evaluate(inWorker, `(async () => {
-    const tab = await chrome.tabs.create({ url: ${JSON.stringify(page)} });
-    while ((await chrome.tabs.get(tab.id)).status !== "complete") await new Promise((wait) => setTimeout(wait, 20));
-    return tab.id;
-  })()`);
+  const tabId = await browser.openTab(inWorker, page);
   step = "selecting in the page";
   const { targetInfos } = await send("Target.getTargets");
   const pageTarget = targetInfos.find((target) => target.type === "page" && target.url === page);
