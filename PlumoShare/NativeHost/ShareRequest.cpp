@@ -56,6 +56,7 @@ bool isBase64(std::string_view text) {
 // Decoded straight into the bytes the share keeps: an image is not copied once more.
 Data base64Decoded(std::string_view text) {
   if (!isBase64(text)) throw Invalid("a file's data is not base64");
+  if (text.empty()) return {};  // GLib's decoder refuses an empty buffer to decode into
   Data data(text.size() / 4 * 3);
   gint state = 0;
   guint save = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <glib.h>
 #include <sys/ioctl.h>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -146,6 +147,12 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
   }
   EXPECT_EQ(ShareRequest::parse(R"({"version":1,"items":[)" + items + "]}").attachments->size(),
             SharePayloadCollector::attachmentLimit);
+  // So is an empty file, without a complaint of GLib's (made fatal here).
+  const GLogLevelFlags fatal = g_log_set_always_fatal(GLogLevelFlags(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
+  EXPECT_EQ(ShareRequest::parse(R"({"version":1,"items":[{"file":{"name":"a","type":"image/png","data":""}}]})")
+                .attachments->size(),
+            1u);
+  g_log_set_always_fatal(fatal);
   // A reason with bytes that are no UTF-8 still makes a reply, of valid JSON.
   EXPECT_EQ(nlohmann::json::parse(ShareReply::invalid("caf\xe9 \xff")).at("status"), "invalid");
   // A browser drops a reply over 1 MiB: no echo of a request makes one.
