@@ -1,5 +1,6 @@
 #include "Localization.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +28,24 @@ std::vector<std::string> userLanguages() {
     languages.emplace_back(*name);
   }
   return languages;
+}
+
+// Letters, then subtags of letters and digits: never a slash or a dot, as it names a folder.
+bool isLanguageTag(std::string_view tag) {
+  const auto letters = std::find_if_not(tag.begin(), tag.end(), [](char c) { return g_ascii_isalpha(c); });
+  const auto isTagCharacter = [](char c) { return g_ascii_isalnum(c) || c == '-' || c == '_'; };
+  return letters - tag.begin() >= 2 && letters - tag.begin() <= 8 && tag.size() <= 35 &&
+         std::all_of(letters, tag.end(), isTagCharacter);
+}
+
+// A language tag's catalog names, most precise first ("pt-BR": pt_BR, pt); none for what is no tag.
+std::vector<std::string> catalogNames(const std::string& tag) {
+  if (!isLanguageTag(tag)) return {};
+  std::string name = tag;
+  std::replace(name.begin(), name.end(), '-', '_');
+  std::vector<std::string> names{name};
+  if (const auto separator = name.find('_'); separator != std::string::npos) names.push_back(name.substr(0, separator));
+  return names;
 }
 
 // A compiled catalog is small: anything larger is not ours.
@@ -135,11 +154,11 @@ const std::map<std::string, std::string>& builtInEnglish() {
 
 }  // namespace
 
-void Localization::setUp(const std::filesystem::path& bundle) {
+void Localization::setUp(const std::filesystem::path& bundle, const std::string& language) {
   std::setlocale(LC_ALL, "");
   catalog() = {};
-  for (const std::string& language : userLanguages()) {
-    const auto texts = compiledCatalogTexts(readCatalog(bundle / "locale" / language / "LC_MESSAGES" /
+  for (const std::string& name : language.empty() ? userLanguages() : catalogNames(language)) {
+    const auto texts = compiledCatalogTexts(readCatalog(bundle / "locale" / name / "LC_MESSAGES" /
                                                         (std::string(textDomain) + ".mo")));
     if (!texts.empty()) {
       catalog() = texts;

@@ -28,8 +28,10 @@ std::string ShareReply::to(const ShareFrontEnd::Ended& ended) {
   Json reply = {{"status", "dismissed"}};
   switch (ended.status) {
     case ExtensionHost::handedOff:
+      reply = {{"status", "published"}, {"id", ended.shareId}, {"handedOff", true}};
+      break;
     case ExtensionHost::notOpened:
-      reply = {{"status", "published"}, {"id", ended.shareId}, {"handedOff", ended.status == ExtensionHost::handedOff}};
+      reply = {{"status", "published"}, {"id", ended.shareId}, {"handedOff", false}, {"message", ended.statusText}};
       break;
     case ExtensionHost::importFailed:
       reply = {{"status", "failed"},

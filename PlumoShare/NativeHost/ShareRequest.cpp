@@ -21,12 +21,22 @@ using Invalid = ShareRequest::Invalid;
 
 static_assert(NativeMessageChannel::spareCapacity >= simdjson::SIMDJSON_PADDING);
 
-// An object with exactly these members, each present.
-simdjson::dom::object members(const Json& value, std::initializer_list<const char*> names, const std::string& what) {
+// An object with each of `required` and, of `optional`, any.
+simdjson::dom::object members(const Json& value, std::initializer_list<std::string_view> required,
+                              const std::string& what, std::initializer_list<std::string_view> optional = {}) {
   const auto object = value.get_object();
-  if (object.error() || object.size() != names.size()) throw Invalid(what + " must be an object of its own members");
-  for (const char* name : names) {
-    if (object.at_key(name).error()) throw Invalid(what + " has no \"" + name + "\"");
+  const auto ownMembers = [&] { return Invalid(what + " must be an object of its own members"); };
+  if (object.error() || object.size() < required.size() || object.size() > required.size() + optional.size()) {
+    throw ownMembers();
+  }
+  for (const std::string_view name : required) {
+    if (object.at_key(name).error()) throw Invalid(what + " has no \"" + std::string(name) + "\"");
+  }
+  for (const auto member : object.value_unsafe()) {
+    if (std::find(optional.begin(), optional.end(), member.key) == optional.end() &&
+        std::find(required.begin(), required.end(), member.key) == required.end()) {
+      throw ownMembers();
+    }
   }
   return object.value_unsafe();
 }
@@ -120,7 +130,7 @@ bool isVersion(const Json& value) {
 
 }  // namespace
 
-ExtensionItem ShareRequest::parse(const std::string& message) {
+ShareRequest ShareRequest::parse(const std::string& message) {
   // A request holds an image in base64, megabytes long: simdjson reads it at memory's
   // speed, in place where the message left room past its end for its reading in blocks.
   simdjson::dom::parser parser(NativeMessageChannel::messageLimit);
@@ -131,7 +141,7 @@ ExtensionItem ShareRequest::parse(const std::string& message) {
   const bool padded = message.capacity() - message.size() >= simdjson::SIMDJSON_PADDING;
   const auto parsed = parser.parse(message.data(), message.size(), !padded);
   if (parsed.error()) throw Invalid(notTaken(parsed.error()));
-  const auto request = members(parsed.value_unsafe(), {"version", "items"}, "the request");
+  const auto request = members(parsed.value_unsafe(), {"version", "items"}, "the request", {"language"});
   // Not echoed: the value may be megabytes, or nested deeper than a dump can recurse.
   if (!isVersion(request["version"])) {
     throw Invalid("unsupported version: this host speaks version " + std::to_string(version));
@@ -141,10 +151,13 @@ ExtensionItem ShareRequest::parse(const std::string& message) {
   if (items.size() > SharePayloadCollector::attachmentLimit) {
     throw Invalid("more than " + std::to_string(SharePayloadCollector::attachmentLimit) + " items");
   }
-  ExtensionItem item;
-  auto& attachments = item.attachments.emplace();
+  ShareRequest parsedRequest;
+  if (const auto language = request["language"]; !language.error()) {
+    parsedRequest.language = string(language.value_unsafe(), "the language");
+  }
+  auto& attachments = parsedRequest.item.attachments.emplace();
   for (const auto entry : items.value_unsafe()) attachments.push_back(provider(entry));
-  return item;
+  return parsedRequest;
 }
 
 }  // namespace plumo

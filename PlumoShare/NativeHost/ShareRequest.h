@@ -8,11 +8,12 @@
 namespace plumo {
 
 // One request of the browser extension, checked whole before anything is staged:
-//   {"version": 1, "items": [ITEM, ...]}
+//   {"version": 1, "items": [ITEM, ...], "language": "de"}
 // where ITEM is {"text": "..."}, {"url": "https://..."} or
 // {"file": {"name": "photo.png", "type": "image/png", "data": "<base64>"}},
-// `type` being a type identifier or a MIME type. What it shares is the share's
-// business: the request only names items.
+// `type` being a type identifier or a MIME type, and the optional `language` the
+// one the extension shows, for the texts of the reply. What it shares is the
+// share's business: the request only names items.
 struct ShareRequest {
   static constexpr int version = 1;
 
@@ -21,9 +22,12 @@ struct ShareRequest {
     using std::runtime_error::runtime_error;
   };
 
-  // One extension item with an attachment per ITEM, in order. Throws Invalid.
-  // Fastest on a message read by NativeMessageChannel, which leaves room past its end.
-  static ExtensionItem parse(const std::string& message);
+  // Throws Invalid. Fastest on a message read by NativeMessageChannel, which
+  // leaves room past its end.
+  static ShareRequest parse(const std::string& message);
+
+  ExtensionItem item;  // an attachment per ITEM, in order
+  std::string language;  // empty when the request names none
 };
 
 }  // namespace plumo

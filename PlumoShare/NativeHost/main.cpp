@@ -53,12 +53,14 @@ int takeStandardOutput() {
 }
 
 // One reply for one request; `signalled` learns whether SIGINT or SIGTERM came during it.
+// No card: the browser tells the outcome, and a window of ours would open behind it.
 std::string answer(const plumo::ShareFrontEnd& frontEnd, std::string message, bool& signalled) {
   using plumo::ShareReply;
   try {
-    auto item = plumo::ShareRequest::parse(message);
+    auto request = plumo::ShareRequest::parse(message);
     message = {};
-    const auto ended = frontEnd.run({std::move(item)}, plumo::ShareFrontEnd::openCard());
+    frontEnd.useLanguage(request.language);
+    const auto ended = frontEnd.run({std::move(request.item)}, nullptr);
     signalled = ended.signalled;
     return ShareReply::to(ended);
   } catch (const plumo::ShareRequest::Invalid& invalid) {

@@ -37,6 +37,8 @@ void ShareFrontEnd::useBundle(std::filesystem::path bundle) {
   Localization::setUp(bundle_);
 }
 
+void ShareFrontEnd::useLanguage(const std::string& language) const { Localization::setUp(bundle_, language); }
+
 std::unique_ptr<CardWindow> ShareFrontEnd::openCard() {
   return CardModule::openWindow(CardModule::installedIn(InstalledFiles::prefix()));
 }

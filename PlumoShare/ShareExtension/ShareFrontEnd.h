@@ -37,6 +37,9 @@ class ShareFrontEnd {
 
   // Info.plist and the catalogs; once, before the first request.
   void useBundle(std::filesystem::path bundle);
+  // The texts of the next requests in `language` (a language tag), then English;
+  // in the user's language again when it is empty.
+  void useLanguage(const std::string& language) const;
 
   // The card's window where a display is present; none otherwise, or when the
   // card's module cannot be loaded (logged).

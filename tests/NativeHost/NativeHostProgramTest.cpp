@@ -83,16 +83,20 @@ TEST_F(NativeHostProgramTest, AnswersEachRequestOfAConnectionInOrder) {
   const auto result = host(
       framed(R"({"version":1,"items":[{"url":"https://example.com/a?b=c"},{"text":"Example – a page"}]})") +
       framed(R"({"version":1,"items":[{"text":"not taken"},{"file":{"name":"a","type":"image/png","data":"*"}}]})") +
-      framed(R"({"version":1,"items":[{"file":{"name":"photo.png","type":"public.png","data":"iVBORw0KGgoA/w=="}}]})") +
-      framed(R"({"version":1,"items":[]})"));
+      framed(R"({"version":1,"items":[{"file":{"name":"photo.png","type":"public.png","data":"iVBORw0KGgoA/w=="}}],)"
+             R"("language":"de-DE"})") +
+      framed(R"({"version":1,"items":[],"language":"pt-BR"})"));
 
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   const auto answers = replies(result.standardOutput);
   ASSERT_EQ(answers.size(), 4u) << result.standardOutput;
   EXPECT_EQ(answers[0]["status"], "published");
   EXPECT_EQ(answers[0]["handedOff"], false) << "no host application is installed";
+  EXPECT_EQ(answers[0]["message"], "Saved. Open Plumo to finish.");
   EXPECT_EQ(answers[1], (Json{{"status", "invalid"}, {"message", "a file's data is not base64"}}));
   EXPECT_EQ(answers[2]["status"], "published");
+  EXPECT_EQ(answers[2]["message"], "Gespeichert. Öffne Plumo.") << "in the language the browser named";
+  // A language without a catalog: English, as the extension shows it.
   EXPECT_EQ(answers[3], (Json{{"status", "failed"}, {"category", "empty"}, {"message", "Choose something to share."}}));
 
   const auto first = root / "inbox" / answers[0]["id"].get<std::string>();

@@ -129,6 +129,8 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
       {R"({"version":1,"items":[{"file":{"name":"a","type":"public.url","data":""}}]})", "not a type of bytes"},
       {manyItems, "more than 32 items"},
       {R"({"version":1,"items":[],"extra":1})", "must be an object of its own members"},
+      {R"({"version":1,"items":[],"language":"de","extra":1})", "must be an object of its own members"},
+      {R"({"version":1,"items":[],"language":["de"]})", "the language must be a string"},
       {R"({"version":1,"items":[{"file":{"name":"a","type":"image/png","data":"","size":1}}]})",
        "must be an object of its own members"},
   };
@@ -145,12 +147,12 @@ TEST(ShareRequestTest, RefusesEveryMalformedRequestWithItsReason) {
   for (std::size_t index = 0; index < SharePayloadCollector::attachmentLimit; ++index) {
     items += std::string(index ? "," : "") + R"({"text":"x"})";
   }
-  EXPECT_EQ(ShareRequest::parse(R"({"version":1,"items":[)" + items + "]}").attachments->size(),
+  EXPECT_EQ(ShareRequest::parse(R"({"version":1,"items":[)" + items + "]}").item.attachments->size(),
             SharePayloadCollector::attachmentLimit);
   // So is an empty file, without a complaint of GLib's (made fatal here).
   const GLogLevelFlags fatal = g_log_set_always_fatal(GLogLevelFlags(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
   EXPECT_EQ(ShareRequest::parse(R"({"version":1,"items":[{"file":{"name":"a","type":"image/png","data":""}}]})")
-                .attachments->size(),
+                .item.attachments->size(),
             1u);
   g_log_set_always_fatal(fatal);
   // A reason with bytes that are no UTF-8 still makes a reply, of valid JSON.

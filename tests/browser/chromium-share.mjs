@@ -93,8 +93,8 @@ try {
       { menuItemId: "share-to-plumo", frameId: 0, editable: false, pageUrl: ${JSON.stringify(page)},
         ...${JSON.stringify(info)} },
       { id: ${tabId}, url: ${JSON.stringify(page)}, title: ${JSON.stringify(title)} })`);
-    expect(reply?.status === "published" && reply.handedOff === false,
-           `${name}: the reply reaches the extension: ${JSON.stringify(reply)}`);
+    expect(reply?.status === "published" && reply.handedOff === false && reply.message === "Saved. Open Plumo to finish.",
+           `${name}: the reply reaches the extension, in its language: ${JSON.stringify(reply)}`);
     const { payload, folder } = inboxEntry(reply);
     expect(payload.message === message, `${name}: message ${JSON.stringify(payload.message)}`);
     expect(JSON.stringify(payload.files) === JSON.stringify(files), `${name}: files ${JSON.stringify(payload.files)}`);

@@ -1,45 +1,88 @@
-// The extension's menu handler in a context of its own, with the browser's API
-// stood in for: what it sends for a selection the page reports, and for one it
-// does not (Firefox reports none inside a text field; Chromium's test cannot
-// read the page without a real click).
+// The extension's handlers in a context of their own, with the browser's API stood
+// in for: what a click sends (a selection the page reports, and one it does not:
+// Firefox reports none inside a text field; Chromium's test cannot read the page
+// without a real click), and how the outcome is told.
 // node menu-handlers.mjs BACKGROUND_JS
 import fs from "node:fs";
 import vm from "node:vm";
 
 const [background] = process.argv.slice(2);
 const failures = [];
+const expect = (condition, what) => condition || failures.push(what);
 
-async function requestFor(info, pageSelection) {
+// One click on the menu in a fresh extension; `answer` stands for the host (a reply,
+// or the error the browser throws), `navigate` for the tab going on to another page meanwhile.
+async function click(info, { pageSelection = "", answer = { status: "dismissed" }, navigate = false,
+                             page = "https://example.com/" } = {}) {
   let clicked;
-  let sent;
-  const request = new Promise((resolve) => { sent = resolve; });
-  const listener = (register) => ({ addListener: register });
+  let request;
+  const notifications = [];
+  const badges = [];
+  const updated = [];
+  const listener = (register) => ({ addListener: register, removeListener: () => {} });
   const chrome = {
-    runtime: { onInstalled: listener(() => {}), getURL: (file) => file,
-               sendNativeMessage: async (host, message) => { sent(message); return { status: "dismissed" }; } },
+    runtime: {
+      onInstalled: listener(() => {}), getURL: (file) => file,
+      sendNativeMessage: async (host, message) => {
+        request = message;
+        if (navigate) updated.forEach((listen) => listen(1, { status: "loading" }));
+        if (answer instanceof Error) throw answer;
+        return answer;
+      },
+    },
     contextMenus: { onClicked: listener((handler) => { clicked = handler; }) },
-    action: { onClicked: listener(() => {}), setBadgeBackgroundColor: async () => {}, setBadgeText: async () => {},
-              setTitle: async () => {} },
-    i18n: { getMessage: (key) => key },
-    notifications: { create: async () => {} },
+    tabs: { onUpdated: listener((handler) => updated.push(handler)) },
+    action: { onClicked: listener(() => {}), setBadgeBackgroundColor: async () => {},
+              setBadgeText: async (badge) => badges.push(badge), setTitle: async () => {} },
+    i18n: { getMessage: (key, substitutions) => (key === "language" ? "de" : [key, ...(substitutions ?? [])].join(":")) },
+    notifications: { create: async (id, options) => notifications.push({ id, message: options.message }) },
     scripting: { executeScript: async () => [{ frameId: 0, result: pageSelection }] },
   };
   vm.runInNewContext(fs.readFileSync(background, "utf8"), { chrome, URL, btoa });
-  clicked({ menuItemId: "share-to-plumo", frameId: 0, pageUrl: "https://example.com/", ...info },
-                { id: 1, url: "https://example.com/", title: "A page" });
-  return JSON.stringify((await request).items);
+  await clicked({ menuItemId: "share-to-plumo", frameId: 0, pageUrl: page, ...info }, { id: 1, url: page, title: "A page" });
+  // The handler is not awaited by the browser: let its last steps run.
+  await new Promise((resolve) => setTimeout(resolve, 0));
+  return { request, notifications, badges };
 }
 
-const cases = [
+const sent = [
   { name: "a selection the page reports keeps its line breaks", pageSelection: "line one\nline two",
     info: { selectionText: "line one line two" },
     items: [{ text: "line one\nline two" }, { url: "https://example.com/" }] },
   { name: "a selection the page does not report is the menu's", pageSelection: "",
     info: { selectionText: "Typed words" }, items: [{ text: "Typed words" }, { url: "https://example.com/" }] },
 ];
-for (const { name, pageSelection, info, items } of cases) {
-  const sent = await requestFor(info, pageSelection);
-  if (sent !== JSON.stringify(items)) failures.push(`${name}: sent ${sent}`);
+for (const { name, pageSelection, info, items } of sent) {
+  const { request } = await click(info, { pageSelection });
+  expect(JSON.stringify(request.items) === JSON.stringify(items), `${name}: sent ${JSON.stringify(request.items)}`);
+  expect(request.language === "de", `${name}: the request names the extension's language: ${request.language}`);
+}
+
+const told = [
+  { name: "a share no application opened is told in the host's words",
+    answer: { status: "published", handedOff: false, message: "Gespeichert. Öffne Plumo." },
+    message: "Gespeichert. Öffne Plumo.", badge: "✓" },
+  { name: "a failure is told with the host's reason",
+    answer: { status: "failed", category: "tooLarge", message: "Teile weniger." }, message: "notShared:Teile weniger.",
+    badge: "!" },
+  { name: "a missing host is told as not installed",
+    answer: new Error("Specified native messaging host not found."), message: "hostMissing:Specified native messaging host not found.",
+    badge: "!" },
+  { name: "a host that ended is not told as not installed",
+    answer: new Error("Native host has exited."), message: "hostFailed:Native host has exited.", badge: "!" },
+  { name: "a local page is shared without its location, and the user is told",
+    answer: { status: "published", handedOff: true }, page: "file:///home/someone/notes.html",
+    message: "shared locationLeftOut", badge: "✓", items: [{ text: "A page" }] },
+  { name: "a tab that went on to another page gets no badge", navigate: true,
+    answer: { status: "published", handedOff: true }, message: "shared" },
+];
+for (const { name, answer, page, navigate, message, badge, items } of told) {
+  const outcome = await click({}, { answer, page, navigate });
+  expect(JSON.stringify(outcome.notifications) === JSON.stringify([{ id: "plumo-share-outcome", message }]),
+         `${name}: notified ${JSON.stringify(outcome.notifications)}`);
+  expect(JSON.stringify(outcome.badges.map((set) => set.text)) === JSON.stringify(badge ? [badge] : []),
+         `${name}: badges ${JSON.stringify(outcome.badges)}`);
+  if (items) expect(JSON.stringify(outcome.request.items) === JSON.stringify(items), `${name}: sent ${JSON.stringify(outcome.request.items)}`);
 }
 console.error(failures.join("\n"));
 process.exit(failures.length > 0 ? 1 : 0);
