@@ -13,7 +13,7 @@ const expect = (condition, what) => condition || failures.push(what);
 // One click on the menu in a fresh extension; `answer` stands for the host (a reply,
 // or the error the browser throws), `navigate` for the tab going on to another page meanwhile.
 async function click(info, { pageSelection = "", answer = { status: "dismissed" }, navigate = false,
-                             page = "https://example.com/" } = {}) {
+                             page = "https://example.com/", fetch = async () => { throw new TypeError("NetworkError"); } } = {}) {
   let clicked;
   let request;
   const notifications = [];
@@ -38,7 +38,7 @@ async function click(info, { pageSelection = "", answer = { status: "dismissed" 
     notifications: { create: async (id, options) => notifications.push({ id, message: options.message }) },
     scripting: { executeScript: async () => [{ frameId: 0, result: pageSelection }] },
   };
-  vm.runInNewContext(fs.readFileSync(background, "utf8"), { chrome, URL, btoa });
+  vm.runInNewContext(fs.readFileSync(background, "utf8"), { chrome, URL, btoa, fetch });
   await clicked({ menuItemId: "share-to-plumo", frameId: 0, pageUrl: page, ...info }, { id: 1, url: page, title: "A page" });
   // The handler is not awaited by the browser: let its last steps run.
   await new Promise((resolve) => setTimeout(resolve, 0));
@@ -75,9 +75,19 @@ const told = [
     message: "shared locationLeftOut", badge: "✓", items: [{ text: "A page" }] },
   { name: "a tab that went on to another page gets no badge", navigate: true,
     answer: { status: "published", handedOff: true }, message: "shared" },
+  { name: "an image the extension cannot read is shared as its link, and the user is told",
+    info: { mediaType: "image", srcUrl: "https://images.example.net/a.png" },
+    answer: { status: "published", handedOff: true }, message: "shared imageAsLink", badge: "✓",
+    items: [{ url: "https://images.example.net/a.png" }, { url: "https://example.com/" }] },
+  { name: "an image over the limit is shared as its link without being read",
+    info: { mediaType: "image", srcUrl: "https://example.com/big.png" },
+    fetch: async () => ({ ok: true, headers: new Headers({ "content-length": String(12 * 1024 * 1024 + 1) }),
+                          body: { cancel: () => {} }, blob: async () => { throw new Error("read whole"); } }),
+    answer: { status: "published", handedOff: true }, message: "shared imageTooLarge:12 MiB", badge: "✓",
+    items: [{ url: "https://example.com/big.png" }, { url: "https://example.com/" }] },
 ];
-for (const { name, answer, page, navigate, message, badge, items } of told) {
-  const outcome = await click({}, { answer, page, navigate });
+for (const { name, info = {}, answer, page, navigate, fetch, message, badge, items } of told) {
+  const outcome = await click(info, { answer, page, navigate, fetch });
   expect(JSON.stringify(outcome.notifications) === JSON.stringify([{ id: "plumo-share-outcome", message }]),
          `${name}: notified ${JSON.stringify(outcome.notifications)}`);
   expect(JSON.stringify(outcome.badges.map((set) => set.text)) === JSON.stringify(badge ? [badge] : []),
