@@ -13,7 +13,8 @@ const expect = (condition, what) => condition || failures.push(what);
 // One click on the menu in a fresh extension; `answer` stands for the host (a reply,
 // or the error the browser throws), `navigate` for the tab going on to another page meanwhile.
 async function click(info, { pageSelection = "", answer = { status: "dismissed" }, navigate = false,
-                             page = "https://example.com/", fetch = async () => { throw new TypeError("NetworkError"); } } = {}) {
+                             page = "https://example.com/", fetch = async () => { throw new TypeError("NetworkError"); },
+                             permissions = undefined } = {}) {
   let clicked;
   let request;
   const notifications = [];
@@ -37,6 +38,7 @@ async function click(info, { pageSelection = "", answer = { status: "dismissed" 
     i18n: { getMessage: (key, substitutions) => (key === "language" ? "de" : [key, ...(substitutions ?? [])].join(":")) },
     notifications: { create: async (id, options) => notifications.push({ id, message: options.message }) },
     scripting: { executeScript: async () => [{ frameId: 0, result: pageSelection }] },
+    permissions,
   };
   vm.runInNewContext(fs.readFileSync(background, "utf8"), { chrome, URL, btoa, fetch });
   await clicked({ menuItemId: "share-to-plumo", frameId: 0, pageUrl: page, ...info }, { id: 1, url: page, title: "A page" });
@@ -94,5 +96,12 @@ for (const { name, info = {}, answer, page, navigate, fetch, message, badge, ite
          `${name}: badges ${JSON.stringify(outcome.badges)}`);
   if (items) expect(JSON.stringify(outcome.request.items) === JSON.stringify(items), `${name}: sent ${JSON.stringify(outcome.request.items)}`);
 }
+// The user is asked to let the extension read an image's site, not a data: URL.
+const asked = [];
+const permissions = { request: async ({ origins }) => { asked.push(...origins); return true; } };
+for (const srcUrl of ["https://images.example.net/a.png", "data:image/png;base64,AA=="]) {
+  await click({ mediaType: "image", srcUrl }, { permissions });
+}
+expect(JSON.stringify(asked) === JSON.stringify(["https://images.example.net/*"]), `asked for ${JSON.stringify(asked)}`);
 console.error(failures.join("\n"));
 process.exit(failures.length > 0 ? 1 : 0);
