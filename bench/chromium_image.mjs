@@ -52,11 +52,10 @@ function takeInbox() {
 
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 try {
-  const { sessionId: inWorker } = await browser.attachToExtension();
-  const tabId = await browser.openTab(inWorker, page);
-  const share = (image) => browser.evaluate(inWorker, `(async () => {
+  const tabId = await browser.openTab(page);
+  const share = (image) => browser.inExtension(`(async () => {
     const started = performance.now();
-    const reply = await plumoShare.onMenuClick(
+    const reply = await extension.plumoShare.onMenuClick(
       { menuItemId: "share-to-plumo", frameId: 0, pageUrl: ${JSON.stringify(page)}, mediaType: "image",
         srcUrl: ${JSON.stringify(page + image.slice(1))} },
       { id: ${tabId}, url: ${JSON.stringify(page)}, title: "images" });

@@ -1,6 +1,6 @@
 // Headless Chromium with the built extension, driven over the DevTools protocol on a
 // pipe, its profile finding the native host through the host's manifest. Used by the
-// browser test and the browser benchmark.
+// browser test and the browser benchmark; firefox-session.mjs offers the same.
 import { spawn } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
@@ -40,41 +40,48 @@ export async function startChromium({ extension, hostManifest, home, environment
       }
     }
   });
-  session.send = (method, params = {}, sessionId = undefined) => {
+  const send = (method, params = {}, sessionId = undefined) => {
     const id = nextId++;
     browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
     return new Promise((resolve, reject) => pending.set(id, { resolve, reject }));
   };
-  session.targetCreated = (matches) => new Promise((resolve) => listeners.push((message) => {
+  const targetCreated = (matches) => new Promise((resolve) => listeners.push((message) => {
     if (message.method === "Target.targetCreated" && matches(message.params.targetInfo)) resolve(message.params.targetInfo);
   }));
-  session.evaluate = async (sessionId, expression) => {
-    const { result, exceptionDetails } = await session.send("Runtime.evaluate",
+  const evaluate = async (sessionId, expression) => {
+    const { result, exceptionDetails } = await send("Runtime.evaluate",
       { expression, awaitPromise: true, returnByValue: true }, sessionId);
     if (exceptionDetails) throw new Error(exceptionDetails.exception?.description ?? exceptionDetails.text);
     return result.value;
   };
+
   // The extension's service worker, attached, once its handlers are reachable.
-  session.attachToExtension = async () => {
-    const worker = session.targetCreated((target) => target.type === "service_worker" &&
-                                                     target.url.startsWith("chrome-extension://"));
-    await session.send("Target.setDiscoverTargets", { discover: true });
-    const target = await worker;
-    const { sessionId } = await session.send("Target.attachToTarget", { targetId: target.targetId, flatten: true });
-    while (!(await session.evaluate(sessionId, `typeof plumoShare === "object"`))) {
-      await new Promise((wait) => setTimeout(wait, 20));
-    }
-    return { target, sessionId };
+  const worker = targetCreated((target) => target.type === "service_worker" && target.url.startsWith("chrome-extension://"));
+  await send("Target.setDiscoverTargets", { discover: true });
+  const workerTarget = await worker;
+  session.extensionUrl = workerTarget.url;
+  const { sessionId: inWorker } = await send("Target.attachToTarget", { targetId: workerTarget.targetId, flatten: true });
+  while (!(await evaluate(inWorker, `typeof plumoShare === "object"`))) await new Promise((wait) => setTimeout(wait, 20));
+
+  // `script` with `extension` (the worker's globals) and `api` (its `chrome`).
+  session.inExtension = (script) => evaluate(inWorker, `((extension, api) => ${script})(globalThis, chrome)`);
+  // A tab at `url`, opened by the extension and loaded: its id.
+  session.openTab = async (url) => {
+    const tabId = await session.inExtension(`(async () => {
+      const tab = await api.tabs.create({ url: ${JSON.stringify(url)} });
+      while ((await api.tabs.get(tab.id)).status !== "complete") await new Promise((wait) => setTimeout(wait, 20));
+      return tab.id;
+    })()`);
+    const { targetInfos } = await send("Target.getTargets");
+    const page = targetInfos.find((target) => target.type === "page" && target.url === url);
+    ({ sessionId: session.inOpenTab } = await send("Target.attachToTarget", { targetId: page.targetId, flatten: true }));
+    return tabId;
   };
-  // A tab opened by the extension, once loaded.
-  session.openTab = (inWorker, url) => session.evaluate(inWorker, `(async () => {
-    const tab = await chrome.tabs.create({ url: ${JSON.stringify(url)} });
-    while ((await chrome.tabs.get(tab.id)).status !== "complete") await new Promise((wait) => setTimeout(wait, 20));
-    return tab.id;
-  })()`);
+  // `script`'s value in the tab openTab opened last.
+  session.inPage = (script) => evaluate(session.inOpenTab, script);
   session.close = async () => {
     try {
-      await Promise.race([session.send("Browser.close"), new Promise((resolve) => setTimeout(resolve, 5000))]);
+      await Promise.race([send("Browser.close"), new Promise((resolve) => setTimeout(resolve, 5000))]);
     } catch {
       // Gone already.
     }

@@ -1,15 +1,17 @@
-// Shares a page, a selection, a link and two images from headless Chromium through
-// the built extension and the native host found through its manifest, and checks
-// each inbox entry byte for byte and the reply that reached the extension.
-// node chromium-share.mjs EXTENSION_DIR HOST_MANIFEST EXTENSION_ID APP_GROUP
+// Shares a page, a selection, a link and two images from headless Chromium or Firefox
+// through the built extension and the native host found through its manifest, and
+// checks each inbox entry byte for byte and the reply that reached the extension.
+// node browser-share.mjs chromium EXTENSION_DIR HOST_MANIFEST EXTENSION_ID APP_GROUP
+// node browser-share.mjs firefox XPI HOST_MANIFEST ADDON_ID APP_GROUP
 import fs from "node:fs";
 import http from "node:http";
 import os from "node:os";
 import path from "node:path";
 import { startChromium } from "../support/chromium-session.mjs";
+import { startFirefox } from "../support/firefox-session.mjs";
 
-const [extension, hostManifest, extensionId, appGroup] = process.argv.slice(2);
-const home = fs.mkdtempSync(path.join(os.tmpdir(), "plumo-chromium-"));
+const [browserName, extension, hostManifest, extensionId, appGroup] = process.argv.slice(2);
+const home = fs.mkdtempSync(path.join(os.tmpdir(), `plumo-${browserName}-`));
 const inbox = path.join(home, "data", "group-containers", appGroup, "PlumoShare", "inbox");
 const failures = [];
 const expect = (condition, what) => condition || failures.push(what);
@@ -35,20 +37,18 @@ const environment = { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home,
                       XDG_CONFIG_HOME: path.join(home, "config"), LANGUAGE: "en", LANG: "C.UTF-8" };
 delete environment.DISPLAY;
 delete environment.WAYLAND_DISPLAY;
-let step = "starting the browser";
+let step = "starting the browser with the extension";
 const giveUp = setTimeout(() => finish(`timed out while ${step}`), 40000);
-const browser = await startChromium({ extension, hostManifest, home, environment, onClosed: (why) => finish(why) });
-const { send, evaluate } = browser;
-
+let browser;
 async function finish(failure) {
   clearTimeout(giveUp);
   if (failure) failures.push(failure);
-  await browser.close();
+  await browser?.close();
   server.close();
   fs.rmSync(home, { recursive: true, force: true, maxRetries: 5 });
   if (failures.length > 0) {
     console.error(failures.join("\n"));
-    console.error("--- browser and host:\n" + browser.log.slice(-4000));
+    console.error("--- browser and host:\n" + (browser?.log ?? "").slice(-4000));
   }
   process.exit(failures.length > 0 ? 1 : 0);
 }
@@ -60,19 +60,20 @@ function inboxEntry(reply) {
 }
 
 try {
-  step = "waiting for the extension's service worker";
-  const { target: workerTarget, sessionId: inWorker } = await browser.attachToExtension();
-  expect(workerTarget.url === `chrome-extension://${extensionId}/background.js`,
-         `the extension's id comes from its key: ${workerTarget.url}`);
+  const onClosed = (why) => finish(why);
+  browser = browserName === "chromium"
+    ? await startChromium({ extension, hostManifest, home, environment, onClosed })
+    : await startFirefox({ xpi: extension, hostManifest, addonId: extensionId, home, environment, onClosed });
+  if (browserName === "chromium") {
+    expect(browser.extensionUrl === `chrome-extension://${extensionId}/background.js`,
+           `the extension's id comes from its key: ${browser.extensionUrl}`);
+  }
 
   // A real tab, opened by the extension and loaded; its selection made in the page.
   step = "opening the page";
-  const tabId = await browser.openTab(inWorker, page);
+  const tabId = await browser.openTab(page);
   step = "selecting in the page";
-  const { targetInfos } = await send("Target.getTargets");
-  const pageTarget = targetInfos.find((target) => target.type === "page" && target.url === page);
-  const { sessionId: inPage } = await send("Target.attachToTarget", { targetId: pageTarget.targetId, flatten: true });
-  const selected = await evaluate(inPage, `(() => {
+  const selected = await browser.inPage(`(() => {
     getSelection().selectAllChildren(document.getElementById("chosen"));
     return String(getSelection());
   })()`);
@@ -87,9 +88,9 @@ try {
     { name: "served image", info: { mediaType: "image", srcUrl: `${page}shot.png` }, message: page, files: ["1-shot.png"] },
   ];
   for (const { name, info, message, files } of cases) {
-    // The very handler of a click on the menu, with what Chromium passes it.
+    // The very handler of a click on the menu, with what the browser passes it.
     step = `sharing the ${name}`;
-    const reply = await evaluate(inWorker, `plumoShare.onMenuClick(
+    const reply = await browser.inExtension(`extension.plumoShare.onMenuClick(
       { menuItemId: "share-to-plumo", frameId: 0, editable: false, pageUrl: ${JSON.stringify(page)},
         ...${JSON.stringify(info)} },
       { id: ${tabId}, url: ${JSON.stringify(page)}, title: ${JSON.stringify(title)} })`);
@@ -102,7 +103,7 @@ try {
       expect(fs.readFileSync(path.join(folder, file)).equals(picture), `${name}: ${file} holds the image's bytes`);
     }
   }
-  const badge = await evaluate(inWorker, `chrome.action.getBadgeText({ tabId: ${tabId} })`);
+  const badge = await browser.inExtension(`api.action.getBadgeText({ tabId: ${tabId} })`);
   expect(badge === "✓", `the badge tells the outcome: ${JSON.stringify(badge)}`);
   expect(fs.readdirSync(inbox).filter((entry) => !entry.startsWith(".")).length === cases.length,
          "one inbox entry per share");
