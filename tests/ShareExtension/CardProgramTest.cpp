@@ -96,6 +96,26 @@ TEST(CardProgramTest, AFailureStaysOnTheCardUntilItIsDismissed) {
   EXPECT_THAT(result.standardError, EndsWith("\nplumo-share: Reinstall Plumo, then retry.\n"));
 }
 
+// A browser tells the outcome of its shares: under a display too, the native host
+// answers as soon as the share ends, with no card behind the browser.
+TEST(CardProgramTest, TheBrowsersNativeHostOpensNoCard) {
+  testing::TemporaryDirectory home;
+  const testing::LoadedLibraries loaded(home / "loader");
+  auto environment = loaded.environment();
+  environment.merge(environmentIn(home.path()));
+  const std::string request = R"({"version":1,"items":[{"text":"a note"}]})";
+  const auto length = static_cast<std::uint32_t>(request.size());
+  std::string frame(sizeof length, '\0');
+  std::memcpy(frame.data(), &length, sizeof length);
+  testing::RunningProgram host({PLUMO_NATIVE_HOST_PROGRAM, "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+                               environment, frame + request);
+  ASSERT_TRUE(eventually([&] { return host.ended(); }, std::chrono::seconds(20))) << "waiting on a card";
+  const auto result = host.wait();
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_THAT(result.standardOutput, HasSubstr(R"("status":"published")"));
+  EXPECT_THAT(loaded.names(), Not(Contains("libgtk-4.so.1")));
+}
+
 // Where the file's last loaded segment ends.
 std::size_t endOfLastSegment(const std::string& elf) {
   Elf64_Ehdr header{};

@@ -14,8 +14,9 @@ const expect = (condition, what) => condition || failures.push(what);
 // or the error the browser throws), `navigate` for the tab going on to another page meanwhile.
 async function click(info, { pageSelection = "", answer = { status: "dismissed" }, navigate = false,
                              page = "https://example.com/", fetch = async () => { throw new TypeError("NetworkError"); },
-                             permissions = undefined } = {}) {
+                             permissions = undefined, button = false } = {}) {
   let clicked;
+  let buttonClicked;
   let request;
   const notifications = [];
   const badges = [];
@@ -33,7 +34,7 @@ async function click(info, { pageSelection = "", answer = { status: "dismissed" 
     },
     contextMenus: { onClicked: listener((handler) => { clicked = handler; }) },
     tabs: { onUpdated: listener((handler) => updated.push(handler)) },
-    action: { onClicked: listener(() => {}), setBadgeBackgroundColor: async () => {},
+    action: { onClicked: listener((handler) => { buttonClicked = handler; }), setBadgeBackgroundColor: async () => {},
               setBadgeText: async (badge) => badges.push(badge), setTitle: async () => {} },
     i18n: { getMessage: (key, substitutions) => (key === "language" ? "de" : [key, ...(substitutions ?? [])].join(":")) },
     notifications: { create: async (id, options) => notifications.push({ id, message: options.message }) },
@@ -41,7 +42,8 @@ async function click(info, { pageSelection = "", answer = { status: "dismissed" 
     permissions,
   };
   vm.runInNewContext(fs.readFileSync(background, "utf8"), { chrome, URL, btoa, fetch });
-  await clicked({ menuItemId: "share-to-plumo", frameId: 0, pageUrl: page, ...info }, { id: 1, url: page, title: "A page" });
+  const tab = { id: 1, url: page, title: "A page" };
+  await (button ? buttonClicked(tab) : clicked({ menuItemId: "share-to-plumo", frameId: 0, pageUrl: page, ...info }, tab));
   // The handler is not awaited by the browser: let its last steps run.
   await new Promise((resolve) => setTimeout(resolve, 0));
   return { request, notifications, badges };
@@ -87,13 +89,16 @@ const told = [
                           body: { cancel: () => {} }, blob: async () => { throw new Error("read whole"); } }),
     answer: { status: "published", handedOff: true }, message: "shared imageTooLarge:12 MiB", badge: "✓",
     items: [{ url: "https://example.com/big.png" }, { url: "https://example.com/" }] },
+  { name: "the toolbar button on the browser's own page sends nothing, and the user is told", button: true,
+    page: "chrome://settings/", message: "notShared:pageNotShareable", badge: "!" },
 ];
-for (const { name, info = {}, answer, page, navigate, fetch, message, badge, items } of told) {
-  const outcome = await click(info, { answer, page, navigate, fetch });
+for (const { name, info = {}, answer, page, navigate, fetch, button, message, badge, items } of told) {
+  const outcome = await click(info, { answer, page, navigate, fetch, button });
   expect(JSON.stringify(outcome.notifications) === JSON.stringify([{ id: "plumo-share-outcome", message }]),
          `${name}: notified ${JSON.stringify(outcome.notifications)}`);
   expect(JSON.stringify(outcome.badges.map((set) => set.text)) === JSON.stringify(badge ? [badge] : []),
          `${name}: badges ${JSON.stringify(outcome.badges)}`);
+  if (button) expect(outcome.request === undefined, `${name}: sent ${JSON.stringify(outcome.request)}`);
   if (items) expect(JSON.stringify(outcome.request.items) === JSON.stringify(items), `${name}: sent ${JSON.stringify(outcome.request.items)}`);
 }
 // The user is asked to let the extension read an image's site (by host: Firefox matches no pattern with a port), not a data: URL.
