@@ -2,7 +2,7 @@
 // through the built extension and the native host found through its manifest, and
 // checks each inbox entry byte for byte and the reply that reached the extension.
 // node browser-share.mjs chromium EXTENSION_DIR HOST_MANIFEST EXTENSION_ID APP_GROUP
-// node browser-share.mjs firefox XPI HOST_MANIFEST ADDON_ID APP_GROUP
+// node browser-share.mjs firefox EXTENSION_DIR HOST_MANIFEST ADDON_ID APP_GROUP
 import fs from "node:fs";
 import http from "node:http";
 import os from "node:os";
@@ -63,7 +63,7 @@ try {
   const onClosed = (why) => finish(why);
   browser = browserName === "chromium"
     ? await startChromium({ extension, hostManifest, home, environment, onClosed })
-    : await startFirefox({ xpi: extension, hostManifest, addonId: extensionId, home, environment, onClosed });
+    : await startFirefox({ extension, hostManifest, addonId: extensionId, home, environment, onClosed });
   if (browserName === "chromium") {
     expect(browser.extensionUrl === `chrome-extension://${extensionId}/background.js`,
            `the extension's id comes from its key: ${browser.extensionUrl}`);

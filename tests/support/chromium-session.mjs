@@ -4,12 +4,14 @@
 import { spawn } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
+import { extensionUnderTest } from "./extension-under-test.mjs";
 
 export async function startChromium({ extension, hostManifest, home, environment, onClosed }) {
   // The profile finds the host where Chromium reads a user's hosts.
   const profile = path.join(home, "profile");
   fs.mkdirSync(path.join(profile, "NativeMessagingHosts"), { recursive: true });
   fs.copyFileSync(hostManifest, path.join(profile, "NativeMessagingHosts", path.basename(hostManifest)));
+  extension = extensionUnderTest(extension, home);
   const browser = spawn("chromium", [
     "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--disable-background-networking",
     "--disable-component-update", "--disable-sync", "--no-first-run", `--user-data-dir=${profile}`,

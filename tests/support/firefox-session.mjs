@@ -1,4 +1,4 @@
-// Headless Firefox with the built add-on installed as a temporary add-on, driven over
+// Headless Firefox with the built add-on (its folder) installed as a temporary add-on, driven over
 // WebDriver BiDi (a WebSocket: `ws` from browser/'s lockfile, as Debian 12's Node has
 // none), the user's folder finding the native host through the host's manifest. The add-on's background page is reached from a tab of
 // the add-on's own, which is closed after each use so that it never runs twice.
@@ -7,8 +7,9 @@ import { randomUUID } from "node:crypto";
 import fs from "node:fs";
 import path from "node:path";
 import WebSocket from "../../browser/node_modules/ws/wrapper.mjs";
+import { extensionUnderTest } from "./extension-under-test.mjs";
 
-export async function startFirefox({ xpi, hostManifest, addonId, home, environment, onClosed }) {
+export async function startFirefox({ extension, hostManifest, addonId, home, environment, onClosed }) {
   fs.mkdirSync(path.join(home, ".mozilla", "native-messaging-hosts"), { recursive: true });
   fs.copyFileSync(hostManifest, path.join(home, ".mozilla", "native-messaging-hosts", path.basename(hostManifest)));
   // The add-on's internal host name is fixed here, so that its pages can be opened.
@@ -51,7 +52,7 @@ export async function startFirefox({ xpi, hostManifest, addonId, home, environme
     return new Promise((resolve, reject) => pending.set(id, { resolve, reject }));
   };
   await send("session.new", { capabilities: {} });
-  await send("webExtension.install", { extensionData: { type: "archivePath", path: xpi } });
+  await send("webExtension.install", { extensionData: { type: "path", path: extensionUnderTest(extension, home) } });
 
   // A script's promised value in a new tab at `url`, handed over as JSON; the tab is closed after.
   const inTab = async (url, script) => {
