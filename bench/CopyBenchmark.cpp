@@ -6,7 +6,7 @@
 #include <string>
 
 #include "SharePayloadCollector.h"
-#include "copySharedFile.h"
+#include "SharedFileCopy.h"
 
 namespace fs = std::filesystem;
 
@@ -47,7 +47,7 @@ void BM_CopySharedFile12MiB(benchmark::State& state) {
     state.PauseTiming();
     const fs::path folder = workspace.freshFolder();
     state.ResumeTiming();
-    plumo::copySharedFile(source, folder, std::nullopt, 0, 0);
+    plumo::SharedFileCopy::copy(source, folder, std::nullopt, 0, 0);
   }
 }
 BENCHMARK(BM_CopySharedFile12MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -97,7 +97,7 @@ void BM_CollectFourFiles(benchmark::State& state) {
     state.PauseTiming();
     plumo::ShareStagingStore store(workspace.freshFolder());
     state.ResumeTiming();
-    benchmark::DoNotOptimize(plumo::SharePayloadCollector().collect({item}, store));
+    benchmark::DoNotOptimize(plumo::SharePayloadCollector::collect({item}, store));
   }
 }
 BENCHMARK(BM_CollectFourFiles)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,11 +1,11 @@
-// Peak resident memory of one 12 MiB copySharedFile above the process's baseline,
+// Peak resident memory of one 12 MiB SharedFileCopy::copy above the process's baseline,
 // in a fresh process, so that no earlier allocation hides the copy's own peak.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "copySharedFile.h"
+#include "SharedFileCopy.h"
 
 namespace fs = std::filesystem;
 
@@ -31,10 +31,10 @@ int main() {
   }
   std::ofstream("/proc/self/clear_refs") << "5";  // resets the high-water mark to the current size
   const long baseline = statusKilobytes("VmRSS:");
-  plumo::copySharedFile(plumo::Url::fileUrl(root / "source.bin"), root, std::nullopt, 0, 0);
+  plumo::SharedFileCopy::copy(plumo::Url::fileUrl(root / "source.bin"), root, std::nullopt, 0, 0);
   const long peak = statusKilobytes("VmHWM:");
   fs::remove_all(root);
-  std::printf("copySharedFile of 12 MiB: peak %.2f MiB above a baseline of %.2f MiB\n", (peak - baseline) / 1024.0,
+  std::printf("SharedFileCopy::copy of 12 MiB: peak %.2f MiB above a baseline of %.2f MiB\n", (peak - baseline) / 1024.0,
               baseline / 1024.0);
   return 0;
 }

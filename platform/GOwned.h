@@ -21,8 +21,10 @@ template <class T>
 struct GRelease : GReleaseWith<g_object_unref> {};
 template <>
 struct GRelease<gchar> : GReleaseWith<g_free> {};
+// A string array is GOwnedStrv, below: as GOwned<gchar*> it would read one star
+// away from a string's GOwned<gchar>, so that spelling does not compile.
 template <>
-struct GRelease<gchar*> : GReleaseWith<g_strfreev> {};
+struct GRelease<gchar*>;
 template <>
 struct GRelease<GError> : GReleaseWith<g_error_free> {};
 template <>
@@ -45,5 +47,8 @@ struct GRelease<GWeakRef> {
 // owning handle for everything GLib, GIO and GTK hand over.
 template <class T>
 using GOwned = std::unique_ptr<T, GRelease<T>>;
+
+// A NULL-terminated array of strings, freed with its strings (g_strfreev).
+using GOwnedStrv = std::unique_ptr<gchar*, GReleaseWith<g_strfreev>>;
 
 }  // namespace plumo

@@ -25,7 +25,7 @@ void unblockAllSignals(gpointer) {
 // A context whose environment is exactly `environment`.
 GOwned<GAppLaunchContext> launchContextWith(const std::vector<std::string>& environment) {
   GOwned<GAppLaunchContext> context(g_app_launch_context_new());
-  const GOwned<gchar*> current(g_get_environ());
+  const GOwnedStrv current(g_get_environ());
   for (gchar** variable = current.get(); *variable != nullptr; ++variable) {
     const std::string entry(*variable);
     g_app_launch_context_unsetenv(context.get(), entry.substr(0, entry.find('=')).c_str());
@@ -73,7 +73,7 @@ bool isLaunchableApplication(GKeyFile* entry) {
   if (!exec || *exec == '\0') return true;
   gchar** arguments = nullptr;
   if (!g_shell_parse_argv(exec.get(), nullptr, &arguments, nullptr)) return false;
-  const GOwned<gchar*> owned(arguments);
+  const GOwnedStrv owned(arguments);
   return isInstalled(arguments[0]);
 }
 

@@ -97,7 +97,7 @@ void appendClipboard(std::vector<std::shared_ptr<ItemProvider>>& attachments, co
         }));
   } else if (contents.mimeType == ClipboardContents::fileList) {
     const std::string list(contents.bytes.begin(), contents.bytes.end());
-    const GOwned<gchar*> uris(g_uri_list_extract_uris(list.c_str()));
+    const GOwnedStrv uris(g_uri_list_extract_uris(list.c_str()));
     for (gchar** uri = uris.get(); *uri != nullptr; ++uri) attachments.push_back(urlProvider(*uri));
   } else {
     const std::string type =

@@ -207,7 +207,7 @@ void ShareViewController::collect(std::vector<ExtensionItem> items) {
                                     stop = task_->cancellation.get_token()] {
     std::string stage = "provider";
     try {
-      const SharePayload payload = SharePayloadCollector().collect(items, *store, stop);
+      const SharePayload payload = SharePayloadCollector::collect(items, *store, stop);
       stage = "publish";
       const std::error_code unsynced = store->publish(payload, stop);
       self->post([self, files = payload.files.size(), unsynced] { self->finishImport(files, unsynced); });

@@ -13,7 +13,7 @@
 #include "ShareImportRules.h"
 #include "UTType.h"
 #include "Utf8.h"
-#include "copySharedFile.h"
+#include "SharedFileCopy.h"
 
 namespace plumo {
 
@@ -77,6 +77,11 @@ double millisecondsSince1970() {
 
 SharePayload SharePayloadCollector::collect(const std::vector<ExtensionItem>& items, const ShareStagingStore& store,
                                             const std::stop_token& stop) {
+  return SharePayloadCollector().collectAll(items, store, stop);
+}
+
+SharePayload SharePayloadCollector::collectAll(const std::vector<ExtensionItem>& items, const ShareStagingStore& store,
+                                               const std::stop_token& stop) {
   std::size_t attachments = 0;
   for (const auto& item : items) attachments += item.attachmentCount();
   if (attachments > attachmentLimit) throw std::system_error(ShareImportFailure::tooLarge);
@@ -126,7 +131,7 @@ void SharePayloadCollector::collectFileUrl(ItemProvider& provider, const ShareSt
   if (linkStatus(url).isDirectory) {
     appendDirectory(url);
   } else {
-    record(copySharedFile(url, store.folder(), provider.suggestedName(), total_,
+    record(SharedFileCopy::copy(url, store.folder(), provider.suggestedName(), total_,
                           static_cast<std::int64_t>(files_.size()), stop));
   }
 }
@@ -180,7 +185,7 @@ ShareFileResult SharePayloadCollector::representation(ItemProvider& provider, co
         if (!temporary) return deliver(noItemDelivered());
         gate->pass([&] {
           try {
-            deliver(copySharedFile(*temporary, folder, suggested, total, count, stop));
+            deliver(SharedFileCopy::copy(*temporary, folder, suggested, total, count, stop));
           } catch (...) {
             deliver(errorCodeOf(std::current_exception()));
           }

@@ -18,15 +18,19 @@ namespace plumo {
 // are recorded by path. Runs on a worker thread and loads one attachment at a
 // time; the first failure ends the collection. Once collect() has returned
 // or thrown, nothing writes into the store's folder for it any more, not even
-// a provider's handler that answers late.
+// a provider's handler that answers late. Each collection gathers into a
+// collector of its own, which is why none can be made outside.
 class SharePayloadCollector {
  public:
   static constexpr std::size_t attachmentLimit = 32;
 
-  SharePayload collect(const std::vector<ExtensionItem>& items, const ShareStagingStore& store,
-                       const std::stop_token& stop = {});
+  static SharePayload collect(const std::vector<ExtensionItem>& items, const ShareStagingStore& store,
+                              const std::stop_token& stop = {});
 
  private:
+  SharePayloadCollector() = default;
+  SharePayload collectAll(const std::vector<ExtensionItem>& items, const ShareStagingStore& store,
+                          const std::stop_token& stop);
   void collectAttachment(ItemProvider& provider, const std::string& contentText, const ShareStagingStore& store,
                          const std::stop_token& stop);
   void collectFileUrl(ItemProvider& provider, const ShareStagingStore& store, const std::stop_token& stop);

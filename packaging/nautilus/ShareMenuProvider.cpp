@@ -60,7 +60,7 @@ gchar* localPath(NautilusFileInfo* item) {
 
 // The local path of every selected item, or nothing when one of them has none:
 // plumo-share reads local files only, and a share leaves nothing out silently.
-GOwned<gchar*> localPaths(GList* files) {
+GOwnedStrv localPaths(GList* files) {
   if (files == nullptr) return nullptr;
   GOwned<GPtrArray> paths(g_ptr_array_new_with_free_func(g_free));
   for (GList* file = files; file != nullptr; file = file->next) {
@@ -69,7 +69,7 @@ GOwned<gchar*> localPaths(GList* files) {
     g_ptr_array_add(paths.get(), path);
   }
   g_ptr_array_add(paths.get(), nullptr);
-  return GOwned<gchar*>(reinterpret_cast<gchar**>(g_ptr_array_free(paths.release(), FALSE)));
+  return GOwnedStrv(reinterpret_cast<gchar**>(g_ptr_array_free(paths.release(), FALSE)));
 }
 
 // Runs plumo-share by its absolute path, never through a shell.
@@ -95,11 +95,11 @@ const char* menuLabel() {
 }
 
 GList* fileItems(NautilusMenuProvider*, GList* files) {
-  GOwned<gchar*> paths = localPaths(files);
+  GOwnedStrv paths = localPaths(files);
   if (!paths) return nullptr;
   NautilusMenuItem* item = nautilus_menu_item_new("PlumoShare::share", menuLabel(), nullptr, nullptr);
   g_object_set_data_full(G_OBJECT(item), pathsKey, paths.release(),
-                         [](gpointer strings) { GRelease<gchar*>()(static_cast<gchar**>(strings)); });
+                         [](gpointer strings) { g_strfreev(static_cast<gchar**>(strings)); });
   g_signal_connect(item, "activate", G_CALLBACK(activated), nullptr);
   return g_list_append(nullptr, item);
 }

@@ -73,7 +73,7 @@ class SharePayloadCollectorTest : public ::testing::Test {
   }
 
   SharePayload collect(const std::vector<ExtensionItem>& items, const std::stop_token& stop = {}) {
-    return SharePayloadCollector().collect(items, store, stop);
+    return SharePayloadCollector::collect(items, store, stop);
   }
 
   std::error_code failureOf(const std::vector<ExtensionItem>& items, const std::stop_token& stop = {}) {

@@ -1,4 +1,4 @@
-#include "copySharedFile.h"
+#include "SharedFileCopy.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -100,9 +100,9 @@ std::int64_t copyWithinLimits(int source, int target, std::int64_t announcedSize
 
 }  // namespace
 
-ShareFileResult copySharedFile(const Url& source, const std::filesystem::path& folder,
-                               const std::optional<std::string>& suggested, std::int64_t total, std::int64_t count,
-                               const std::stop_token& stop) {
+ShareFileResult SharedFileCopy::copy(const Url& source, const std::filesystem::path& folder,
+                                     const std::optional<std::string>& suggested, std::int64_t total,
+                                     std::int64_t count, const std::stop_token& stop) {
   ShareImportRules::check({.files = count + 1, .total = total});
   const FileDescriptor file = openSource(source.path());
   const std::int64_t announcedSize = regularFileSize(file.get());

@@ -1,4 +1,4 @@
-#include "copySharedFile.h"
+#include "SharedFileCopy.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -90,7 +90,7 @@ std::int64_t bytesReadByThisProcess() {
   return -1;
 }
 
-class CopySharedFileTest : public ::testing::Test {
+class SharedFileCopyTest : public ::testing::Test {
  protected:
   testing::TemporaryDirectory temporary;
   fs::path folder = temporary / "staging";
@@ -108,26 +108,26 @@ class CopySharedFileTest : public ::testing::Test {
 
   std::error_code failureOf(const Url& url, std::int64_t total = 0, std::int64_t count = 0,
                             const std::optional<std::string>& suggested = std::nullopt) {
-    return testing::errorOf([&] { copySharedFile(url, folder, suggested, total, count); });
+    return testing::errorOf([&] { SharedFileCopy::copy(url, folder, suggested, total, count); });
   }
 };
 
-TEST_F(CopySharedFileTest, CopiesUnderTheNumberedSafeName) {
-  const auto result = copySharedFile(source("report.pdf", "%PDF-1.7"), folder, std::nullopt, 0, 3);
+TEST_F(SharedFileCopyTest, CopiesUnderTheNumberedSafeName) {
+  const auto result = SharedFileCopy::copy(source("report.pdf", "%PDF-1.7"), folder, std::nullopt, 0, 3);
   EXPECT_EQ(result.name, "4-report.pdf");
   EXPECT_EQ(result.size, 8);
   EXPECT_EQ(readFile(folder / "4-report.pdf"), "%PDF-1.7");
   EXPECT_TRUE(fs::exists(sources / "report.pdf")) << "the source is never touched";
 
-  const auto empty = copySharedFile(source("empty", ""), folder, "../../escape/../x", 0, 0);
+  const auto empty = SharedFileCopy::copy(source("empty", ""), folder, "../../escape/../x", 0, 0);
   EXPECT_EQ(empty.name, "1-x");
   EXPECT_EQ(empty.size, 0);
   EXPECT_EQ(countEntries(folder), 2u) << "nothing lands outside the staging folder";
   EXPECT_EQ(countEntries(temporary.path()), 2u);
 }
 
-TEST_F(CopySharedFileTest, TheFileLimitIsInclusiveAndCheckedBeforeReading) {
-  const auto largest = copySharedFile(source("largest", std::string(ShareImportRules::fileLimit, 'x')), folder,
+TEST_F(SharedFileCopyTest, TheFileLimitIsInclusiveAndCheckedBeforeReading) {
+  const auto largest = SharedFileCopy::copy(source("largest", std::string(ShareImportRules::fileLimit, 'x')), folder,
                                       std::nullopt, 0, 0);
   EXPECT_EQ(largest.size, ShareImportRules::fileLimit);
 
@@ -137,7 +137,7 @@ TEST_F(CopySharedFileTest, TheFileLimitIsInclusiveAndCheckedBeforeReading) {
   EXPECT_EQ(countEntries(folder), 1u);
 }
 
-TEST_F(CopySharedFileTest, CountAndTotalLimitsRefuseBeforeOpeningOrWhileReading) {
+TEST_F(SharedFileCopyTest, CountAndTotalLimitsRefuseBeforeOpeningOrWhileReading) {
   const Url missing = Url::fileUrl(sources / "missing");
   EXPECT_EQ(failureOf(missing, 0, 10), ShareImportFailure::tooLarge) << "refused before the open";
   EXPECT_EQ(failureOf(missing, ShareImportRules::totalLimit + 1, 0), ShareImportFailure::tooLarge);
@@ -150,9 +150,9 @@ TEST_F(CopySharedFileTest, CountAndTotalLimitsRefuseBeforeOpeningOrWhileReading)
 }
 
 // /proc files announce a size of 0 and read longer, as a file growing while it is read does.
-TEST_F(CopySharedFileTest, AFileLongerThanItsAnnouncedSizeIsStillBounded) {
+TEST_F(SharedFileCopyTest, AFileLongerThanItsAnnouncedSizeIsStillBounded) {
   const Url status = Url::fileUrl("/proc/self/status");
-  const auto copied = copySharedFile(status, folder, "status", 0, 0);
+  const auto copied = SharedFileCopy::copy(status, folder, "status", 0, 0);
   EXPECT_GT(copied.size, 100);
   EXPECT_EQ(fs::file_size(folder / copied.name), static_cast<std::uintmax_t>(copied.size));
   EXPECT_EQ(failureOf(status, ShareImportRules::totalLimit - 10, 1), ShareImportFailure::tooLarge);
@@ -160,7 +160,7 @@ TEST_F(CopySharedFileTest, AFileLongerThanItsAnnouncedSizeIsStillBounded) {
 }
 
 // A file that keeps growing is refused once it passes the limit, not read to its end.
-TEST_F(CopySharedFileTest, AFileThatKeepsGrowingIsRefusedWhileItIsRead) {
+TEST_F(SharedFileCopyTest, AFileThatKeepsGrowingIsRefusedWhileItIsRead) {
   constexpr std::int64_t cap = 2 * ShareImportRules::fileLimit;
   const GrowingFile growing(sources / "growing.log", cap);
   if (!growing.grows()) GTEST_SKIP() << "fanotify permission events are not available here (they need CAP_SYS_ADMIN)";
@@ -176,14 +176,14 @@ TEST_F(CopySharedFileTest, AFileThatKeepsGrowingIsRefusedWhileItIsRead) {
 
 // /proc/self/pagemap announces 0 bytes and reads on far past the file limit:
 // the copy stops at the limit and leaves nothing behind.
-TEST_F(CopySharedFileTest, AFileThatGrowsPastTheLimitWhileCopiedIsRefused) {
+TEST_F(SharedFileCopyTest, AFileThatGrowsPastTheLimitWhileCopiedIsRefused) {
   EXPECT_EQ(failureOf(Url::fileUrl("/proc/self/pagemap")), ShareImportFailure::tooLarge);
   EXPECT_EQ(countEntries(folder), 0u) << "the partial copy is removed";
 }
 
 // A sysfs file announces a whole page and reads a few bytes, as a file cut
 // short while it is read does: a torn prefix is never staged.
-TEST_F(CopySharedFileTest, AFileThatEndsShortOfItsSizeAtTheOpenIsReadFailed) {
+TEST_F(SharedFileCopyTest, AFileThatEndsShortOfItsSizeAtTheOpenIsReadFailed) {
   const fs::path cutShort = "/sys/devices/system/cpu/online";
   if (!fs::exists(cutShort)) GTEST_SKIP() << "no sysfs";
   ASSERT_GT(fs::file_size(cutShort), readFile(cutShort).size());
@@ -191,7 +191,7 @@ TEST_F(CopySharedFileTest, AFileThatEndsShortOfItsSizeAtTheOpenIsReadFailed) {
   EXPECT_EQ(countEntries(folder), 0u) << "the partial copy is removed";
 }
 
-TEST_F(CopySharedFileTest, OnlyRegularFilesAreRead) {
+TEST_F(SharedFileCopyTest, OnlyRegularFilesAreRead) {
   writeFile(sources / "target", "secret");
   fs::create_symlink(sources / "target", sources / "link");
   fs::create_directories(sources / "folder");
@@ -204,7 +204,7 @@ TEST_F(CopySharedFileTest, OnlyRegularFilesAreRead) {
   EXPECT_EQ(countEntries(folder), 0u);
 }
 
-TEST_F(CopySharedFileTest, AnExistingTargetIsNeverOverwritten) {
+TEST_F(SharedFileCopyTest, AnExistingTargetIsNeverOverwritten) {
   writeFile(folder / "1-note.txt", "first");
   EXPECT_EQ(failureOf(source("note.txt", "second")), posixError(EEXIST));
   EXPECT_EQ(readFile(folder / "1-note.txt"), "first");
