@@ -29,7 +29,6 @@ const std::error_category& itemProviderErrorDomain();
 // Anything thrown that is neither a std::system_error nor known here.
 const std::error_category& unexpectedErrorDomain();
 
-inline constexpr int userCancelledCode = 3072;
 inline constexpr int encodingFailedCode = 4866;
 
 std::error_code posixError(int code);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <system_error>
 #include <vector>
 
 #include "ExtensionItem.h"
@@ -14,7 +13,7 @@ class ExtensionContext {
   virtual ~ExtensionContext() = default;
   virtual const std::vector<ExtensionItem>& inputItems() const = 0;
   virtual void completeRequest() = 0;
-  virtual void cancelRequest(std::error_code error) = 0;
+  virtual void cancelRequest() = 0;
 };
 
 }  // namespace plumo

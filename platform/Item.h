@@ -11,12 +11,7 @@ namespace plumo {
 
 using Data = std::vector<unsigned char>;
 
-// What a provider hands out that is none of the kinds below (a number, a colour, ...).
-struct OtherItem {
-  std::string description;
-};
-
 // One loaded item, as an item provider delivers it for a type identifier.
-using Item = std::variant<std::string, AttributedString, Data, Url, OtherItem>;
+using Item = std::variant<std::string, AttributedString, Data, Url>;
 
 }  // namespace plumo

@@ -26,7 +26,7 @@ void ExtensionHost::completeRequest() { end(handedOff); }
 
 // A dismiss keeps what already happened: a failure, or a share that no application opened.
 // No default: a new phase must be given its status here.
-void ExtensionHost::cancelRequest(std::error_code) {
+void ExtensionHost::cancelRequest() {
   switch (phase_) {
     case Phase::created:
       return end(refused_ ? usageError : dismissed);

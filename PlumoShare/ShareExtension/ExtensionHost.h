@@ -32,7 +32,7 @@ class ExtensionHost : public ExtensionContext {
 
   const std::vector<ExtensionItem>& inputItems() const override { return items_; }
   void completeRequest() override;
-  void cancelRequest(std::error_code error) override;
+  void cancelRequest() override;
 
   // SIGINT and SIGTERM press the dismiss button. Without a card the request runs headless.
   int run(const std::shared_ptr<ShareViewController>& controller, CardWindow* card);

@@ -120,7 +120,6 @@ void ShareViewController::loadView() {
       LayoutConstraint::equal(*dismiss, Attribute::trailing, *view_, Attribute::trailing, -16),
       LayoutConstraint::equal(*dismiss, Attribute::top, *column, Attribute::bottom, 12),
   });
-  preferredContentSize_ = cardSize;
 }
 
 std::optional<Image> ShareViewController::sourceSymbol() const {
@@ -231,7 +230,7 @@ void ShareViewController::finishImport(std::size_t attachmentCount, std::error_c
   enter(Phase::published);
   openPlumo(staged_->id());
   if (dismissedAfterPublish_ && phase_ == Phase::handOffFailed && context_) {
-    context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
+    context_->cancelRequest();
   }
 }
 
@@ -258,7 +257,7 @@ void ShareViewController::cancelShare() {
     dismissedAfterPublish_ = true;
     return;
   }
-  if (context_) context_->cancelRequest({userCancelledCode, cocoaErrorDomain()});
+  if (context_) context_->cancelRequest();
 }
 
 // Waits for the collection thread, so that nothing writes into the staging

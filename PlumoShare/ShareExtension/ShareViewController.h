@@ -52,7 +52,6 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   // the status line, and the dismiss button in the lower right corner.
   void loadView();
   const std::shared_ptr<View>& view() const { return view_; }
-  Size preferredContentSize() const { return preferredContentSize_; }
   // Only a card that is shown looks up the host's icon: a headless share never
   // asks the desktop for it.
   void viewWillAppear();
@@ -111,7 +110,6 @@ class ShareViewController : public std::enable_shared_from_this<ShareViewControl
   Workspace& workspace_;
   std::shared_ptr<View> view_;
   std::shared_ptr<ImageView> hostIcon_;
-  Size preferredContentSize_{0, 0};
   Phase phase_ = Phase::created;
   std::optional<std::string> failureReason_;
   std::optional<ShareImportFailure> failure_;

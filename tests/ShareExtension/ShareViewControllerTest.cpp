@@ -177,7 +177,7 @@ TEST_F(ShareViewControllerTest, WithoutAGroupTheImportFailsBeforeStagingAnything
                           "domain=PlumoShare.ShareImportFailure code=0"));
   EXPECT_FALSE(fs::exists(temporary / "data" / "group-containers"));
   EXPECT_EQ(context.completions, 0);
-  EXPECT_THAT(context.cancellations, IsEmpty()) << "the card stays open until dismissed";
+  EXPECT_EQ(context.cancellations, 0) << "the card stays open until dismissed";
 }
 
 TEST_F(ShareViewControllerTest, TheStartLineCountsItemsAndAttachments) {
@@ -225,7 +225,7 @@ TEST_F(ShareViewControllerTest, AFailureIsLoggedWithItsStageAndTheStagingFolderR
   EXPECT_EQ(stagingFolders(), 0u);
 
   shown->dismiss->performClick();
-  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
+  EXPECT_EQ(context.cancellations, 1);
 }
 
 // Errors from outside the import keep their own domain and code in the line.
@@ -279,7 +279,7 @@ TEST_F(ShareViewControllerTest, AHostThatDoesNotOpenLeavesTheShareInTheInbox) {
   EXPECT_EQ(context.completions, 0);
 
   shown->dismiss->performClick();
-  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
+  EXPECT_EQ(context.cancellations, 1);
   EXPECT_TRUE(fs::exists(root / "inbox" / shown->staged()->id() / "payload.json"));
 }
 
@@ -307,7 +307,7 @@ TEST_F(ShareViewControllerTest, DismissDuringACollectionCancelsEverythingQuietly
   CapturedLog::shared().take();
 
   shown->dismiss->performClick();
-  EXPECT_THAT(context.cancellations, ElementsAre(std::error_code(3072, cocoaErrorDomain())));
+  EXPECT_EQ(context.cancellations, 1);
   EXPECT_FALSE(fs::exists(stagingFolder));
   EXPECT_EQ(slow.use_count(), 2) << "the collection thread has ended and let go of the items";
 
