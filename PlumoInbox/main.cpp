@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "BuildIdentity.h"
 #include "Cancellation.h"
 #include "InboxCommandLine.h"
 #include "InboxCommands.h"

@@ -1,5 +1,6 @@
 #include "ShareBundle.h"
 
+#include "BuildIdentity.h"
 #include "GroupContainer.h"
 #include "ShareInbox.h"
 

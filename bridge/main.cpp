@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BuildIdentity.h"
 #include "CodeSigning.h"
 #include "ContainerProbe.h"
 #include "GroupContainer.h"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 
+#include "BuildIdentity.h"
 #include "LoadableModule.h"
 #include "Logger.h"
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "BuildIdentity.h"
 #include "Button.h"
 #include "GOwned.h"
 #include "View.h"

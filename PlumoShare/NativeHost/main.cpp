@@ -8,6 +8,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "BuildIdentity.h"
 #include "InstalledFiles.h"
 #include "NativeHostManifests.h"
 #include "NativeMessageChannel.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "BuildIdentity.h"
 #include "Button.h"
 #include "ExtensionContext.h"
 #include "Image.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "BuildIdentity.h"
 #include "CardModule.h"
 #include "CommandLine.h"
 #include "FileDescriptor.h"

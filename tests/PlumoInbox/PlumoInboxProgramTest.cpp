@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "BuildIdentity.h"
 #include "Eventually.h"
 #include "Files.h"
 #include "LockHolder.h"

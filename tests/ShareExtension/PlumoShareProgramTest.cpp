@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "BinaryPlist.h"
+#include "BuildIdentity.h"
 #include "Eventually.h"
 #include "FakeOpenUriPortal.h"
 #include "LockHolder.h"

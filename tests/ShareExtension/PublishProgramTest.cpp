@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <thread>
 
+#include "BuildIdentity.h"
 #include "Eventually.h"
 #include "Files.h"
 #include "LockHolder.h"

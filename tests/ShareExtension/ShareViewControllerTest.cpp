@@ -1,3 +1,4 @@
+#include "BuildIdentity.h"
 #include "ShareViewController.h"
 
 #include <chrono>

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "BuildIdentity.h"
 #include "Files.h"
 #include "Pipe.h"
 #include "PropertyList.h"
