@@ -21,9 +21,10 @@ class FileDescriptor {
   // there fails with ELOOP or ENOTDIR. Throws the POSIX error.
   static FileDescriptor openFolderAt(int parent, const std::string& name);
 
-  // Reads until the end of the input or `limit` bytes, whichever comes first,
-  // across interrupted and short reads. Throws the POSIX error.
-  std::string readUpTo(std::size_t limit) const;
+  // Reads `descriptor` (owned here or not: standard input too) until the end of
+  // the input or `limit` bytes, whichever comes first, across interrupted and
+  // short reads. Throws the POSIX error.
+  static std::string readUpTo(int descriptor, std::size_t limit);
 
   int get() const { return descriptor_; }
   bool isOpen() const { return descriptor_ >= 0; }

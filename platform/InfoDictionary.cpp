@@ -21,17 +21,11 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
   if (!descriptor.isOpen() || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   // Room for one byte past the size seen (or the limit): a file that grew reads as cut short or too large.
   const auto announced = static_cast<std::size_t>(status.st_size);
-  std::string bytes(std::min(announced, PropertyList::byteLimit) + 1, '\0');
-  std::size_t used = 0;
-  while (used < bytes.size()) {
-    const ssize_t count = ::read(descriptor.get(), bytes.data() + used, bytes.size() - used);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return std::nullopt;
-    if (count == 0) break;
-    used += static_cast<std::size_t>(count);
+  try {
+    return FileDescriptor::readUpTo(descriptor.get(), std::min(announced, PropertyList::byteLimit) + 1);
+  } catch (const std::system_error&) {
+    return std::nullopt;
   }
-  bytes.resize(used);
-  return bytes;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
+#include "FileDescriptor.h"
 #include "ShareImportRules.h"
 #include "UTType.h"
 
@@ -24,17 +25,13 @@ std::filesystem::path makePrivateFolder() {
 }
 
 Data readStandardInput(std::size_t limit, std::error_code& error) {
-  Data bytes(limit);
-  std::size_t used = 0;
-  while (used < limit) {
-    const ssize_t count = ::read(STDIN_FILENO, bytes.data() + used, limit - used);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) error = posixError(errno);
-    if (count <= 0) break;
-    used += static_cast<std::size_t>(count);
+  try {
+    const std::string bytes = FileDescriptor::readUpTo(STDIN_FILENO, limit);
+    return Data(bytes.begin(), bytes.end());
+  } catch (const std::system_error& failure) {
+    error = failure.code();
+    return {};
   }
-  bytes.resize(used);
-  return bytes;
 }
 
 }  // namespace

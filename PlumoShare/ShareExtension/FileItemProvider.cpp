@@ -48,7 +48,7 @@ void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion
     try {
       const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
       if (!file.isOpen()) throwPosixError(errno);
-      const std::string bytes = file.readUpTo(static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
+      const std::string bytes = FileDescriptor::readUpTo(file.get(), static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
       completion(Data(bytes.begin(), bytes.end()), {});
     } catch (const std::system_error& failure) {
       completion(std::nullopt, failure.code());

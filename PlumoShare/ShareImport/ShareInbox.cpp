@@ -89,16 +89,10 @@ std::string readSmallFile(int file) {
   if (::fstat(file, &status) != 0) throwPosixError(errno);
   if (!S_ISREG(status.st_mode)) throw std::invalid_argument("payload.json is not a regular file");
   if (status.st_size > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(file, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throwPosixError(errno);
-    if (count == 0) return bytes;
-    bytes.append(buffer, static_cast<std::size_t>(count));
-    if (static_cast<off_t>(bytes.size()) > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
-  }
+  // One byte past the limit tells a file that grew since.
+  std::string bytes = FileDescriptor::readUpTo(file, static_cast<std::size_t>(manifestByteLimit) + 1);
+  if (static_cast<off_t>(bytes.size()) > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
+  return bytes;
 }
 
 std::string removalName(std::string_view id) { return "." + std::string(id) + removalSuffix; }
