@@ -14,20 +14,6 @@ FileDescriptor FileDescriptor::openFolderAt(int parent, const std::string& name)
   return folder;
 }
 
-std::string FileDescriptor::readUpTo(int descriptor, std::size_t limit) {
-  std::string bytes(limit, '\0');
-  std::size_t used = 0;
-  while (used < limit) {
-    const ssize_t count = ::read(descriptor, bytes.data() + used, limit - used);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throwPosixError(errno);
-    if (count == 0) break;
-    used += static_cast<std::size_t>(count);
-  }
-  bytes.resize(used);
-  return bytes;
-}
-
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {
     close();

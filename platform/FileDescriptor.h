@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <string>
+#include <unistd.h>
 #include <utility>
+
+#include "ErrorDomain.h"
 
 namespace plumo {
 
@@ -23,8 +27,22 @@ class FileDescriptor {
 
   // Reads `descriptor` (owned here or not: standard input too) until the end of
   // the input or `limit` bytes, whichever comes first, across interrupted and
-  // short reads. Throws the POSIX error.
-  static std::string readUpTo(int descriptor, std::size_t limit);
+  // short reads, straight into the container the caller keeps (std::string or
+  // Data). Throws the POSIX error.
+  template <class Bytes>
+  static Bytes readUpTo(int descriptor, std::size_t limit) {
+    Bytes bytes(limit, 0);
+    std::size_t used = 0;
+    while (used < limit) {
+      const ssize_t count = ::read(descriptor, bytes.data() + used, limit - used);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) throwPosixError(errno);
+      if (count == 0) break;
+      used += static_cast<std::size_t>(count);
+    }
+    bytes.resize(used);
+    return bytes;
+  }
 
   int get() const { return descriptor_; }
   bool isOpen() const { return descriptor_ >= 0; }

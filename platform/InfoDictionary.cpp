@@ -22,7 +22,7 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
   // Room for one byte past the size seen (or the limit): a file that grew reads as cut short or too large.
   const auto announced = static_cast<std::size_t>(status.st_size);
   try {
-    return FileDescriptor::readUpTo(descriptor.get(), std::min(announced, PropertyList::byteLimit) + 1);
+    return FileDescriptor::readUpTo<std::string>(descriptor.get(), std::min(announced, PropertyList::byteLimit) + 1);
   } catch (const std::system_error&) {
     return std::nullopt;
   }

@@ -26,8 +26,7 @@ std::filesystem::path makePrivateFolder() {
 
 Data readStandardInput(std::size_t limit, std::error_code& error) {
   try {
-    const std::string bytes = FileDescriptor::readUpTo(STDIN_FILENO, limit);
-    return Data(bytes.begin(), bytes.end());
+    return FileDescriptor::readUpTo<Data>(STDIN_FILENO, limit);
   } catch (const std::system_error& failure) {
     error = failure.code();
     return {};

@@ -48,8 +48,8 @@ void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion
     try {
       const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
       if (!file.isOpen()) throwPosixError(errno);
-      const std::string bytes = FileDescriptor::readUpTo(file.get(), static_cast<std::size_t>(ShareImportRules::fileLimit) + 1);
-      completion(Data(bytes.begin(), bytes.end()), {});
+      completion(FileDescriptor::readUpTo<Data>(file.get(), static_cast<std::size_t>(ShareImportRules::fileLimit) + 1),
+                 {});
     } catch (const std::system_error& failure) {
       completion(std::nullopt, failure.code());
     }

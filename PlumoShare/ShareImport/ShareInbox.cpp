@@ -89,8 +89,10 @@ std::string readSmallFile(int file) {
   if (::fstat(file, &status) != 0) throwPosixError(errno);
   if (!S_ISREG(status.st_mode)) throw std::invalid_argument("payload.json is not a regular file");
   if (status.st_size > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
-  // One byte past the limit tells a file that grew since.
-  std::string bytes = FileDescriptor::readUpTo(file, static_cast<std::size_t>(manifestByteLimit) + 1);
+  // Read by the size seen, not the limit; a file that grew since is read on, up to one byte past the limit.
+  const auto seen = static_cast<std::size_t>(status.st_size);
+  std::string bytes = FileDescriptor::readUpTo<std::string>(file, seen + 1);
+  if (bytes.size() > seen) bytes += FileDescriptor::readUpTo<std::string>(file, manifestByteLimit + 1 - bytes.size());
   if (static_cast<off_t>(bytes.size()) > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
   return bytes;
 }
