@@ -118,13 +118,15 @@ GOwned<GtkWindow> focusWindow() {
 }
 
 // Until `window` has the keyboard focus and what the compositor sent with it has
-// been taken in: 0, else ETIMEDOUT, or ECANCELED once `stop` became readable.
-int awaitFocus(GtkWindow* window, int stop) {
+// been taken in: no error, else timed_out, or operation_canceled once `stop` became readable.
+std::error_code awaitFocus(GtkWindow* window, int stop) {
   const Deadline deadline(focusPatienceMs);
-  if (!runUntil([&] { return gtk_window_is_active(window) || deadline.expired(); }, stop)) return ECANCELED;
-  if (!gtk_window_is_active(window)) return ETIMEDOUT;
+  if (!runUntil([&] { return gtk_window_is_active(window) || deadline.expired(); }, stop)) {
+    return std::make_error_code(std::errc::operation_canceled);
+  }
+  if (!gtk_window_is_active(window)) return std::make_error_code(std::errc::timed_out);
   gdk_display_sync(gtk_widget_get_display(GTK_WIDGET(window)));
-  return 0;
+  return {};
 }
 
 // The first of the types we take that the clipboard offers, or none.
@@ -144,7 +146,7 @@ struct ClipboardRead {
   GOwned<GInputStream> stream;
   Data bytes;
   gsize length = 0;
-  int error = 0;
+  std::error_code error;
 };
 using SharedRead = std::shared_ptr<ClipboardRead>;
 
@@ -158,7 +160,7 @@ SharedRead takeHold(gpointer data) {
 
 void fail(ClipboardRead& read, GError* failure) {
   const GOwned<GError> owned(failure);
-  read.error = EIO;
+  read.error = std::make_error_code(std::errc::io_error);
 }
 
 void streamOpened(GObject* clipboard, GAsyncResult* result, gpointer data) {
@@ -181,10 +183,10 @@ bool awaitAnswer(ClipboardRead& read, const Deadline& deadline, int stop) {
   const bool stopped = !runUntil([&] { return read.answered || deadline.expired(); }, stop);
   if (read.answered) {
     read.answered = false;
-    return read.error == 0;
+    return !read.error;
   }
   g_cancellable_cancel(read.cancellable.get());
-  read.error = stopped ? ECANCELED : ETIMEDOUT;
+  read.error = std::make_error_code(stopped ? std::errc::operation_canceled : std::errc::timed_out);
   return false;
 }
 
@@ -219,7 +221,7 @@ std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLi
   GdkClipboard* clipboard = gdk_display_get_clipboard(display);
   if (isDisplayOfType(display, "GdkWaylandDisplay")) {
     focusWindow_ = focusWindow();
-    if (const int error = awaitFocus(focusWindow_.get(), stop); error != 0) {
+    if (const std::error_code error = awaitFocus(focusWindow_.get(), stop)) {
       return ClipboardContents{ClipboardContents::text, {}, error};
     }
   } else if (offersNothing(clipboard) && mayHoldSomething(clipboard)) {
@@ -238,7 +240,7 @@ std::optional<ClipboardContents> GtkCardWindow::readClipboard(std::size_t byteLi
     awaitAnswer(*read, deadline, stop);
   }
   ClipboardContents contents{type, {}, read->error};
-  if (read->error == 0) contents.bytes.assign(read->bytes.begin(), read->bytes.begin() + read->length);
+  if (!read->error) contents.bytes.assign(read->bytes.begin(), read->bytes.begin() + read->length);
   return contents;
 }
 

@@ -30,14 +30,7 @@ std::optional<std::string> NativeMessageChannel::read() {
   return message;
 }
 
-bool NativeMessageChannel::write(std::string_view message) {
-  try {
-    writeAll(output_, frame(message));
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  }
-}
+void NativeMessageChannel::write(std::string_view message) { writeAll(output_, frame(message)); }
 
 std::string NativeMessageChannel::frame(std::string_view message) {
   const auto length = static_cast<std::uint32_t>(message.size());

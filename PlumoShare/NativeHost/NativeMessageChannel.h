@@ -33,8 +33,8 @@ class NativeMessageChannel {
   // becomes readable there. Throws BrokenFrame, also when `stop` becomes readable
   // in the middle of a message.
   std::optional<std::string> read();
-  // False when the browser reads no more.
-  bool write(std::string_view message);
+  // Throws the POSIX error, EPIPE when the browser reads no more.
+  void write(std::string_view message);
 
   static std::string frame(std::string_view message);
 

@@ -9,6 +9,7 @@
 #include "ShareImportRules.h"
 #include "SharePayloadCollector.h"
 #include "NativeMessageChannel.h"
+#include "Refusal.h"
 #include "UTType.h"
 #include "WebLinkItemProvider.h"
 
@@ -108,9 +109,9 @@ std::shared_ptr<ItemProvider> provider(const Json& item) {
     const std::string_view url = string(value, "a url");
     try {
       return WebLinkItemProvider::forLink(std::string(url));
-    } catch (const ShareImportRules::LinkRefused& refused) {
+    } catch (const Refusal& refused) {
       // The reason alone: echoing a link of megabytes would make a reply larger than a browser takes.
-      throw Invalid("a url was refused: " + refused.reason());
+      throw Invalid(std::string("a url was refused: ") + refused.what());
     }
   }
   if (kind == "file") return fileProvider(value);

@@ -71,9 +71,10 @@ std::string answer(const plumo::ShareFrontEnd& frontEnd, std::string message, bo
   }
 }
 
-// Every request gets one reply, until the browser closes our standard input, or a
-// signal ends the host: between two requests at once, during one once it is answered.
-int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& channel) {
+// Every request gets one reply, until the browser closes our standard input or reads
+// no more, or a signal ends the host: between two requests at once, during one once
+// it is answered.
+int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& channel) try {
   while (true) {
     std::optional<std::string> message;
     try {
@@ -86,9 +87,11 @@ int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& cha
     if (!message) return 0;
     bool signalled = false;
     const std::string reply = answer(frontEnd, std::move(*message), signalled);
-    if (!channel.write(reply)) return 1;
+    channel.write(reply);
     if (signalled) return plumo::ExtensionHost::dismissed;
   }
+} catch (const std::system_error&) {  // the browser reads no more
+  return 1;
 }
 
 }  // namespace

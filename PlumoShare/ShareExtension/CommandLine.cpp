@@ -10,6 +10,7 @@
 #include "FileItemProvider.h"
 #include "GOwned.h"
 #include "LocalFile.h"
+#include "Refusal.h"
 #include "ShareImportFailure.h"
 #include "ShareImportRules.h"
 #include "UTType.h"
@@ -56,8 +57,8 @@ std::shared_ptr<ItemProvider> fileProvider(const std::filesystem::path& given) {
 std::shared_ptr<ItemProvider> webLinkProvider(const std::string& item) {
   try {
     return WebLinkItemProvider::forLink(item);
-  } catch (const ShareImportRules::LinkRefused& refused) {
-    throw unsupported("'" + item + "': " + refused.reason());
+  } catch (const Refusal& refused) {
+    throw unsupported("'" + item + "': " + refused.what());
   }
 }
 
@@ -87,8 +88,8 @@ std::shared_ptr<ItemProvider> itemProvider(const std::string& item) {
 
 // A list of files becomes those files and folders; an image a PNG file; text a text.
 void appendClipboard(std::vector<std::shared_ptr<ItemProvider>>& attachments, const ClipboardContents& contents) {
-  if (contents.error != 0) {
-    const std::error_code error = posixError(contents.error);
+  if (contents.error) {
+    const std::error_code error = inGeneralForm(contents.error);
     attachments.push_back(std::make_shared<DataItemProvider>(
         std::string(UTType::data.identifier()), clipboardStem,
         [error](std::size_t, std::error_code& failure) {

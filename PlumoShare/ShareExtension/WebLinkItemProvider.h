@@ -14,7 +14,7 @@ class WebLinkItemProvider : public ThreadedItemProvider {
   explicit WebLinkItemProvider(Url link) : link_(std::move(link)) {}
 
   // The link as a person or a browser gives it, in its strict form (ShareImportRules::link).
-  // Every front end takes links through here. Throws ShareImportRules::LinkRefused.
+  // Every front end takes links through here. Throws ShareImportRules::link's Refusal.
   static std::shared_ptr<WebLinkItemProvider> forLink(const std::string& text);
 
   std::vector<std::string> registeredTypeIdentifiers() const override { return {"public.url"}; }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PathComponents.h"
+#include "Refusal.h"
 #include "ShareImportFailure.h"
 #include "Utf8.h"
 
@@ -54,7 +55,7 @@ constexpr const char* badHostName = "its host name is not valid";
 constexpr const char* badIpv4Address = "its host is not a valid IPv4 address";
 constexpr const char* badPort = "its port is not a number from 0 to 65535";
 
-[[noreturn]] void refuseLink(const char* reason) { throw ShareImportRules::LinkRefused(reason); }
+[[noreturn]] void refuseLink(const char* reason) { throw Refusal(ShareImportFailure::unsupported, reason); }
 
 std::string lowerCase(std::string_view text) {
   std::string lower(text);
@@ -354,9 +355,6 @@ void checkValidLink(std::string_view text) {
 }
 
 }  // namespace
-
-ShareImportRules::LinkRefused::LinkRefused(std::string reason)
-    : std::system_error(ShareImportFailure::unsupported), reason_(std::move(reason)) {}
 
 std::string ShareImportRules::text(const Item& item) {
   if (const auto* string = std::get_if<std::string>(&item)) return *string;

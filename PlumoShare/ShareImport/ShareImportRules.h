@@ -27,16 +27,6 @@ struct ShareImportRules {
   // UTF-8 of at most textDataLimit bytes; anything else is unsupported.
   static std::string text(const Item& item);
 
-  // A link refused, with the reason in words for the person who gave it. As
-  // an error it is ShareImportFailure::unsupported.
-  class LinkRefused : public std::system_error {
-   public:
-    explicit LinkRefused(std::string reason);
-    const std::string& reason() const { return reason_; }
-
-   private:
-    std::string reason_;
-  };
 
   // The item as a file URL (`file`, taken unchanged) or as link(). Anything
   // else is unsupported.
@@ -50,11 +40,12 @@ struct ShareImportRules {
   // lower-cased, the scheme's own port and an empty one go) and in its user
   // info, path, query and fragment every character a URI may not hold there is
   // percent-encoded as UTF-8, valid escapes and reserved characters stay.
-  // Nothing else is cut: a final "." or ")" belongs to the link. Throws
-  // LinkRefused for another scheme or none, a tab or line break inside it, no
-  // host, a host a browser refuses (after percent-decoding: a NUL, a space, a
-  // delimiter, what UTS #46 refuses; an IPv4 or IPv6 address that is none), a
-  // port that is not a number from 0 to 65535.
+  // Nothing else is cut: a final "." or ")" belongs to the link. Throws a
+  // Refusal of kind ShareImportFailure::unsupported, its reason in words, for
+  // another scheme or none, a tab or line break inside it, no host, a host a
+  // browser refuses (after percent-decoding: a NUL, a space, a delimiter, what
+  // UTS #46 refuses; an IPv4 or IPv6 address that is none), a port that is not a
+  // number from 0 to 65535.
   static Url link(std::string_view pasted);
 
   // What check() weighs, by name: check({.files = count + 1, .fileSize = size}).

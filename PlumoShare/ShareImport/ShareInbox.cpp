@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
 #include "FolderEntries.h"
+#include "Refusal.h"
 #include "RemoveTree.h"
 #include "ShareImportFailure.h"
 
@@ -84,16 +84,21 @@ bool publishedEarlier(const PendingShare& left, const PendingShare& right) {
   return left.id < right.id;
 }
 
+// A manifest or a share that breaks the inbox's rules, with the reason.
+[[noreturn]] void invalid(const std::string& reason) {
+  throw Refusal(std::make_error_code(std::errc::invalid_argument), reason);
+}
+
 std::string readSmallFile(int file) {
   struct stat status {};
   if (::fstat(file, &status) != 0) throwPosixError(errno);
-  if (!S_ISREG(status.st_mode)) throw std::invalid_argument("payload.json is not a regular file");
-  if (status.st_size > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
+  if (!S_ISREG(status.st_mode)) invalid("payload.json is not a regular file");
+  if (status.st_size > manifestByteLimit) invalid("payload.json is too large");
   // Read by the size seen, not the limit; a file that grew since is read on, up to one byte past the limit.
   const auto seen = static_cast<std::size_t>(status.st_size);
   std::string bytes = FileDescriptor::readUpTo<std::string>(file, seen + 1);
   if (bytes.size() > seen) bytes += FileDescriptor::readUpTo<std::string>(file, manifestByteLimit + 1 - bytes.size());
-  if (static_cast<off_t>(bytes.size()) > manifestByteLimit) throw std::invalid_argument("payload.json is too large");
+  if (static_cast<off_t>(bytes.size()) > manifestByteLimit) invalid("payload.json is too large");
   return bytes;
 }
 
@@ -130,14 +135,14 @@ std::string openError(const char* what, int error) {
 // The checks that need the share's folder: the id names it, and each listed
 // file is a regular file in it (not a link).
 void checkAgainstFolder(const SharePayload& payload, std::string_view id, int folder) {
-  if (payload.id != id) throw std::invalid_argument("id does not match the folder's name");
+  if (payload.id != id) invalid("id does not match the folder's name");
   for (const auto& name : payload.files) {
     const std::string quoted = nlohmann::json(name).dump();
     struct stat status {};
     if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      throw std::invalid_argument("files: " + quoted + " is missing");
+      invalid("files: " + quoted + " is missing");
     }
-    if (!S_ISREG(status.st_mode)) throw std::invalid_argument("files: " + quoted + " is not a regular file");
+    if (!S_ISREG(status.st_mode)) invalid("files: " + quoted + " is not a regular file");
   }
 }
 
@@ -237,8 +242,8 @@ InboxShare ShareInbox::readShare(int parentFolder, std::string_view id, fs::path
     SharePayload payload = SharePayload::fromManifest(readSmallFile(manifest.get()));
     checkAgainstFolder(payload, id, folder.get());
     share.payload.emplace(std::move(payload));
-  } catch (const std::invalid_argument& invalid) {
-    share.error = invalid.what();
+  } catch (const Refusal& refused) {
+    share.error = refused.what();
   }
   return share;
 }

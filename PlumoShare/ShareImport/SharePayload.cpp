@@ -1,9 +1,10 @@
 #include "SharePayload.h"
 
 #include <set>
-#include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "Refusal.h"
 
 namespace plumo {
 
@@ -11,7 +12,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-[[noreturn]] void refuse(const std::string& reason) { throw std::invalid_argument(reason); }
+[[noreturn]] void refuse(const std::string& reason) { throw Refusal(std::make_error_code(std::errc::invalid_argument), reason); }
 
 const Json& member(const Json& object, const char* name) {
   const auto found = object.find(name);

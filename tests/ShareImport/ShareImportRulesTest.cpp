@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Errors.h"
+#include "Refusal.h"
 #include "ShareImportFailure.h"
 #include "Texts.h"
 
@@ -68,9 +69,9 @@ TEST(ShareImportRulesTest, PastedLinksAreKeptWhenValidAndOtherwiseReadAsABrowser
 std::string refusalOf(const std::string& pasted) {
   try {
     Rules::link(pasted);
-  } catch (const Rules::LinkRefused& refused) {
+  } catch (const Refusal& refused) {
     EXPECT_EQ(refused.code(), ShareImportFailure::unsupported);
-    return refused.reason();
+    return refused.what();
   }
   return "taken";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 #include "Item.h"
 
@@ -15,7 +16,7 @@ struct ClipboardContents {
 
   std::string mimeType;  // one of the three above
   Data bytes;
-  int error = 0;  // an errno value when the clipboard could not be read
+  std::error_code error;  // why the clipboard could not be read, if it could not
 };
 
 }  // namespace plumo

@@ -34,15 +34,17 @@ std::error_code posixError(int code) { return {code, posixErrorDomain()}; }
 
 void throwPosixError(int code) { throw std::system_error(posixError(code)); }
 
+std::error_code inGeneralForm(const std::error_code& error) {
+  const auto& category = error.category();
+  if (category == std::system_category() || category == std::generic_category()) return posixError(error.value());
+  return error;
+}
+
 std::error_code errorCodeOf(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::system_error& systemError) {
-    const auto& category = systemError.code().category();
-    if (category == std::system_category() || category == std::generic_category()) {
-      return posixError(systemError.code().value());
-    }
-    return systemError.code();
+    return inGeneralForm(systemError.code());
   } catch (const nlohmann::json::exception&) {
     return {encodingFailedCode, cocoaErrorDomain()};
   } catch (const std::bad_alloc&) {

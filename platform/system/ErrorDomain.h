@@ -34,6 +34,10 @@ inline constexpr int encodingFailedCode = 4866;
 std::error_code posixError(int code);
 [[noreturn]] void throwPosixError(int code);
 
+// The general error form of an error code: the standard library's system and
+// generic categories carry errno and read as POSIX errors.
+std::error_code inGeneralForm(const std::error_code& error);
+
 // The general error form of whatever was thrown. Errors of the standard
 // library's system and generic categories carry errno and read as POSIX errors.
 std::error_code errorCodeOf(const std::exception_ptr& error);

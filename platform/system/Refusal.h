@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <system_error>
+
+namespace plumo {
+
+// Input refused, with the reason in words for the person who gave it: what() is
+// the reason alone, code() the kind of failure for the code that decides what follows.
+class Refusal : public std::system_error {
+ public:
+  Refusal(std::error_code kind, std::string reason) : std::system_error(kind), reason_(std::move(reason)) {}
+
+  const char* what() const noexcept override { return reason_.c_str(); }
+
+ private:
+  std::string reason_;
+};
+
+}  // namespace plumo
