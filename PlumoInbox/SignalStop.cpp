@@ -2,12 +2,11 @@
 
 #include <pthread.h>
 
+#include "ProcessStart.h"
+
 namespace plumo {
 
-SignalStop::SignalStop() {
-  sigemptyset(&signals_);
-  sigaddset(&signals_, SIGINT);
-  sigaddset(&signals_, SIGTERM);
+SignalStop::SignalStop() : signals_(ProcessStart::terminationSignals()) {
   // Blocked here, the signals stay blocked in every thread started afterwards.
   pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
   waiter_ = std::thread([this] { waitForSignals(); });

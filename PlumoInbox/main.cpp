@@ -1,14 +1,15 @@
 // plumo-inbox: the host application's side of the inbox that plumo-share publishes into.
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <system_error>
 
 #include "BuildIdentity.h"
 #include "Cancellation.h"
+#include "ExitStatus.h"
 #include "InboxCommandLine.h"
 #include "InboxCommands.h"
 #include "InstalledFiles.h"
+#include "ProcessStart.h"
 #include "ShareBundle.h"
 #include "SignalStop.h"
 #include "Utf8.h"
@@ -17,15 +18,12 @@ namespace {
 
 using plumo::InboxCommandLine;
 
-constexpr int done = 0;
-constexpr int failed = 1;
-constexpr int usageError = 2;
-constexpr int interrupted = 130;
+using plumo::ExitStatus;
 
 // Reasons echo arguments and the names of shares, which anybody may have chosen: one line, shown as it is.
 int fail(const std::string& reason) {
   std::fprintf(stderr, "plumo-inbox: %s\n", plumo::Utf8::escaped(reason).c_str());
-  return failed;
+  return ExitStatus::failure;
 }
 
 // Only the commands that wait (for the lock, for new shares) turn SIGINT and SIGTERM into a stop.
@@ -55,13 +53,13 @@ int main(int argc, char** argv) {
     commandLine = InboxCommandLine::parse({argv, argv + argc});
   } catch (const InboxCommandLine::UsageError& error) {
     std::fprintf(stderr, "plumo-inbox: %s\nTry 'plumo-inbox --help'.\n", plumo::Utf8::escaped(error.what()).c_str());
-    return usageError;
+    return ExitStatus::usageError;
   }
-  if (commandLine.help) return std::fputs(InboxCommandLine::usage, stdout) < 0 ? failed : done;
-  if (commandLine.version) return std::puts("plumo-inbox " PLUMO_VERSION) < 0 ? failed : done;
+  if (commandLine.help) return std::fputs(InboxCommandLine::usage, stdout) < 0 ? ExitStatus::failure : ExitStatus::success;
+  if (commandLine.version) return std::puts("plumo-inbox " PLUMO_VERSION) < 0 ? ExitStatus::failure : ExitStatus::success;
 
   // A reader that went away is a failed write, reported, not a silent death.
-  std::signal(SIGPIPE, SIG_IGN);
+  plumo::ProcessStart::failWritesToClosedPipes();
   std::optional<plumo::SignalStop> signalStop;
   if (waits(commandLine.command)) signalStop.emplace();
 
@@ -74,11 +72,11 @@ int main(int argc, char** argv) {
   } catch (const std::system_error& error) {
     if (plumo::isCancellation(error.code())) {
       std::fputs("plumo-inbox: interrupted\n", stderr);
-      return interrupted;
+      return ExitStatus::interrupted;
     }
     return fail(error.what());
   } catch (const std::exception& error) {
     return fail(error.what());
   }
-  return done;
+  return ExitStatus::success;
 }

@@ -1,14 +1,14 @@
 #include "CodeSigning.h"
 
 #include "ElfSection.h"
+#include "InstalledFiles.h"
 #include "PropertyList.h"
 
 namespace plumo::bridge {
 
 int CodeSigning::copySelf(unsigned, std::optional<Code>& self) {
-  std::error_code error;
-  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return staticCodeNotFoundStatus;
+  const auto executable = InstalledFiles::program();
+  if (executable.empty()) return staticCodeNotFoundStatus;
   self = Code{executable};
   return 0;
 }

@@ -11,19 +11,21 @@
 #include "BuildIdentity.h"
 #include "CodeSigning.h"
 #include "ContainerProbe.h"
+#include "ExitStatus.h"
 #include "GroupContainer.h"
 #include "ProcessStart.h"
+#include "PropertyList.h"
 
 namespace {
 
 using plumo::bridge::CodeSigning;
-using PropertyList = std::unique_ptr<void, decltype(&plist_free)>;
+using plumo::PropertyList;
 
 constexpr const char* applicationGroupsEntitlement = "com.apple.security.application-groups";
 
 [[noreturn]] void unavailable() {
   std::fputs("Share App Group unavailable; verify Developer ID signing and team entitlements.\n", stderr);
-  std::exit(1);
+  std::exit(plumo::ExitStatus::failure);
 }
 
 void require(bool condition) {
@@ -37,16 +39,12 @@ plist_t dictionaryEntry(plist_t dictionary, const char* key, plist_type type) {
 }
 
 std::string stringValue(plist_t node) {
-  require(node != nullptr && plist_get_node_type(node) == PLIST_STRING);
-  char* value = nullptr;
-  plist_get_string_val(node, &value);
-  require(value != nullptr);
-  std::string text(value);
-  std::free(value);
-  return text;
+  const auto text = PropertyList::stringOf(node);
+  require(text.has_value());
+  return *text;
 }
 
-PropertyList signingInformation() {
+PropertyList::Root signingInformation() {
   std::optional<CodeSigning::Code> code;
   require(CodeSigning::copySelf(0, code) == 0 && code);
   std::optional<CodeSigning::Code> staticCode;
@@ -54,7 +52,7 @@ PropertyList signingInformation() {
   plist_t information = nullptr;
   require(CodeSigning::copySigningInformation(*staticCode, CodeSigning::signingInformationFlag, information) == 0 &&
           information != nullptr);
-  PropertyList owned(information, &plist_free);
+  PropertyList::Root owned(information, &plist_free);
   require(plist_get_node_type(information) == PLIST_DICT);
   return owned;
 }
@@ -73,7 +71,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> appIds = {PLUMO_HOST_BUNDLE_ID, PLUMO_HOST_BUNDLE_ID ".dev"};
   require(args.size() == 3 && args[1] == "container" && std::ranges::count(appIds, args[2]) == 1);
 
-  const PropertyList information = signingInformation();
+  const PropertyList::Root information = signingInformation();
   const std::string team = stringValue(plist_dict_get_item(information.get(), CodeSigning::teamIdentifierKey));
   require(std::regex_match(team, std::regex("^[A-Z0-9]{10}$")));
   const std::string group = team + "." + args[2];
@@ -90,5 +88,5 @@ int main(int argc, char** argv) {
 
   // A path that never reached the caller is no success.
   require(std::fputs((container->string() + "\n").c_str(), stdout) >= 0 && std::fflush(stdout) == 0);
-  return 0;
+  return plumo::ExitStatus::success;
 }

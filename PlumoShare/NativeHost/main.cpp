@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "BuildIdentity.h"
+#include "ExitStatus.h"
 #include "InstalledFiles.h"
 #include "NativeHostManifests.h"
 #include "NativeMessageChannel.h"
@@ -32,10 +33,10 @@ int registerUser() {
     for (const auto& manifest : plumo::NativeHostManifests::registerUser(plumo::InstalledFiles::bundle())) {
       std::printf("%s\n", manifest.c_str());
     }
-    return 0;
+    return plumo::ExitStatus::success;
   } catch (const std::filesystem::filesystem_error& error) {
     std::fprintf(stderr, "plumo-share-native-host: %s\n", error.what());
-    return 1;
+    return plumo::ExitStatus::failure;
   }
 }
 
@@ -82,16 +83,16 @@ int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& cha
     } catch (const plumo::NativeMessageChannel::BrokenFrame& broken) {
       std::fprintf(stderr, "plumo-share-native-host: %s\n", broken.what());
       channel.write(plumo::ShareReply::invalid(broken.what()));
-      return 1;
+      return plumo::ExitStatus::failure;
     }
-    if (!message) return 0;
+    if (!message) return plumo::ExitStatus::success;
     bool signalled = false;
     const std::string reply = answer(frontEnd, std::move(*message), signalled);
     channel.write(reply);
     if (signalled) return plumo::ExtensionHost::dismissed;
   }
 } catch (const std::system_error&) {  // the browser reads no more
-  return 1;
+  return plumo::ExitStatus::failure;
 }
 
 }  // namespace
@@ -106,11 +107,11 @@ int main(int argc, char** argv) {
   if (option.starts_with("--")) {
     std::fprintf(stderr, "plumo-share-native-host: unknown option %s (see plumo-share-native-host --help)\n",
                  plumo::Utf8::escaped(option).c_str());
-    return plumo::ExtensionHost::usageError;
+    return plumo::ExitStatus::usageError;
   }
 
   const int replies = takeStandardOutput();
-  if (replies == -1) return 1;
+  if (replies == -1) return plumo::ExitStatus::failure;
   // An image arrives as megabytes of base64: a wider pipe hands it over in fewer turns.
   (void)::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20);
   // SIGINT and SIGTERM end the wait between two requests; during one they dismiss it.

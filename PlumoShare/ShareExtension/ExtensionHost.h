@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CardWindow.h"
+#include "ExitStatus.h"
 #include "ExtensionContext.h"
 #include "GOwned.h"
 #include "ShareViewController.h"
@@ -21,7 +22,13 @@ namespace plumo {
 // card is dismissed.
 class ExtensionHost : public ExtensionContext {
  public:
-  enum ExitStatus { handedOff = 0, importFailed = 1, usageError = 2, notOpened = 3, dismissed = 130 };
+  enum ExitStatus {
+    handedOff = plumo::ExitStatus::success,
+    importFailed = plumo::ExitStatus::failure,
+    usageError = plumo::ExitStatus::usageError,
+    notOpened = 3,
+    dismissed = plumo::ExitStatus::interrupted,
+  };
 
   using Published = std::function<void(const std::filesystem::path& share)>;
 

@@ -6,13 +6,13 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 #include <vector>
 
 #include "Cancellation.h"
 #include "DurableFiles.h"
 #include "ErrorDomain.h"
 #include "FolderEntries.h"
+#include "RandomUuid.h"
 #include "RemoveTree.h"
 #include "ShareImportFailure.h"
 
@@ -21,14 +21,6 @@ namespace fs = std::filesystem;
 namespace plumo {
 
 namespace {
-
-std::string newShareId() {
-  uuid_t uuid;
-  uuid_generate_random(uuid);
-  char text[37];
-  uuid_unparse_lower(uuid, text);
-  return text;
-}
 
 std::vector<std::string> shareIdsIn(int folder) {
   FolderEntries entries(folder);
@@ -61,7 +53,7 @@ bool isOlderThanGracePeriod(int folder) {
 }  // namespace
 
 ShareStagingStore::ShareStagingStore(fs::path root)
-    : inbox_(std::move(root)), id_(newShareId()), folder_(inbox_.stagingFolder() / id_),
+    : inbox_(std::move(root)), id_(RandomUuid::lowerCase()), folder_(inbox_.stagingFolder() / id_),
       staging_(inbox_.openStaging(true)) {
   if (::mkdirat(staging_.get(), id_.c_str(), 0700) != 0) throwPosixError(errno);
   try {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,14 +36,7 @@ InfoDictionary::InfoDictionary(const std::filesystem::path& file) : root_(nullpt
 
 std::optional<std::string> InfoDictionary::string(const std::string& key) const {
   if (!root_ || plist_get_node_type(root_.get()) != PLIST_DICT) return std::nullopt;
-  const plist_t value = plist_dict_get_item(root_.get(), key.c_str());
-  if (value == nullptr || plist_get_node_type(value) != PLIST_STRING) return std::nullopt;
-  char* text = nullptr;
-  plist_get_string_val(value, &text);
-  if (text == nullptr) return std::nullopt;
-  std::string result(text);
-  std::free(text);
-  return result;
+  return PropertyList::stringOf(plist_dict_get_item(root_.get(), key.c_str()));
 }
 
 }  // namespace plumo

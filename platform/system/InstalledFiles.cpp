@@ -2,10 +2,9 @@
 
 namespace plumo {
 
-std::filesystem::path InstalledFiles::prefix() {
+std::filesystem::path InstalledFiles::program() {
   std::error_code error;
-  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  return program.parent_path().parent_path();
+  return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
 }  // namespace plumo

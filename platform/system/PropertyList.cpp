@@ -1,6 +1,7 @@
 #include "PropertyList.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -124,6 +125,16 @@ PropertyList::Root PropertyList::fromDocument(std::string_view document) {
   plist_from_bin(document.data(), static_cast<std::uint32_t>(document.size()), &parsed);
   root.reset(parsed);
   return root;
+}
+
+std::optional<std::string> PropertyList::stringOf(plist_t node) {
+  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+  char* text = nullptr;
+  plist_get_string_val(node, &text);
+  if (text == nullptr) return std::nullopt;
+  std::string result(text);
+  std::free(text);
+  return result;
 }
 
 }  // namespace plumo

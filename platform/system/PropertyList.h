@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <plist/plist.h>
+#include <string>
 #include <string_view>
 
 namespace plumo {
@@ -22,6 +24,9 @@ class PropertyList {
   static Root fromXml(std::string_view xml);
   // The same for a document in either form: binary (it starts "bplist00") or XML.
   static Root fromDocument(std::string_view document);
+
+  // A string node's text; none for a missing node or one of another type.
+  static std::optional<std::string> stringOf(plist_t node);
 
   // Whether the document stays within both limits, judged by a scan of its tags.
   static bool withinLimits(std::string_view xml);
