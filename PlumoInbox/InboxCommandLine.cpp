@@ -2,6 +2,9 @@
 
 #include <map>
 
+#include "OptionParser.h"
+#include "UsageError.h"
+
 namespace plumo {
 
 namespace {
@@ -25,37 +28,22 @@ const std::map<std::string, CommandForm>& commandForms() {
 
 InboxCommandLine InboxCommandLine::parse(const std::vector<std::string>& arguments) {
   InboxCommandLine commandLine;
-  std::optional<std::string> name;
-  bool optionsEnded = false;
-  for (std::size_t index = 1; index < arguments.size(); ++index) {
-    const std::string& argument = arguments[index];
-    if (optionsEnded || !argument.starts_with("-") || argument == "-") {
-      if (name) {
-        commandLine.operands.push_back(argument);
-      } else {
-        name = argument;
-      }
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--bundle") {
-      if (index + 1 >= arguments.size()) throw UsageError("--bundle needs a value");
-      commandLine.bundle = arguments[++index];
-    } else if (argument == "--json" && name == "list") {
-      commandLine.json = true;
-    } else if (argument == "--help" || argument == "-h") {
-      commandLine.help = true;
-    } else if (argument == "--version") {
-      commandLine.version = true;
-    } else {
-      throw UsageError("unknown option " + argument);
-    }
-  }
+  auto operands = OptionParser()
+                      .value("--bundle", [&](const std::string& bundle) { commandLine.bundle = bundle; })
+                      .flag("--json", commandLine.json)
+                      .flag("--help", commandLine.help)
+                      .flag("-h", commandLine.help)
+                      .flag("--version", commandLine.version)
+                      .parse(arguments);
   if (commandLine.help || commandLine.version) return commandLine;
-  if (!name) throw UsageError("no command given");
-  const auto form = commandForms().find(*name);
-  if (form == commandForms().end()) throw UsageError("unknown command '" + *name + "'");
+  if (operands.empty()) throw UsageError("no command given");
+  const std::string name = operands.front();
+  const auto form = commandForms().find(name);
+  if (form == commandForms().end()) throw UsageError("unknown command '" + name + "'");
+  if (commandLine.json && form->second.command != Command::list) throw UsageError("unknown option --json");
+  commandLine.operands.assign(operands.begin() + 1, operands.end());
   if (commandLine.operands.size() != form->second.operandCount) {
-    throw UsageError(*name + " takes " + std::to_string(form->second.operandCount) + " argument" +
+    throw UsageError(name + " takes " + std::to_string(form->second.operandCount) + " argument" +
                      (form->second.operandCount == 1 ? "" : "s"));
   }
   commandLine.command = form->second.command;

@@ -2,19 +2,15 @@
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "UsageError.h"
 
 namespace plumo {
 
 // plumo-inbox [--bundle DIR] COMMAND [ARGUMENT ...]
 struct InboxCommandLine {
-  // A command line that names no command this program knows, or gives it the wrong arguments.
-  struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-  };
-
   enum class Command { list, show, take, remove, watch, open };
 
   static constexpr const char* usage =
@@ -31,7 +27,8 @@ struct InboxCommandLine {
       "Exit status: 0 done, 1 failed (the reason is on standard error), 2 usage error,\n"
       "130 interrupted while waiting for the inbox lock.\n";
 
-  // Throws UsageError.
+  // Throws UsageError for a command line that names no command this program
+  // knows, or gives it the wrong arguments.
   static InboxCommandLine parse(const std::vector<std::string>& arguments);
 
   Command command = Command::list;

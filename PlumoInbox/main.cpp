@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   InboxCommandLine commandLine;
   try {
     commandLine = InboxCommandLine::parse({argv, argv + argc});
-  } catch (const InboxCommandLine::UsageError& error) {
+  } catch (const plumo::UsageError& error) {
     std::fprintf(stderr, "plumo-inbox: %s\nTry 'plumo-inbox --help'.\n", plumo::Utf8::escaped(error.what()).c_str());
     return ExitStatus::usageError;
   }

@@ -13,10 +13,12 @@
 #include "InstalledFiles.h"
 #include "NativeHostManifests.h"
 #include "NativeMessageChannel.h"
+#include "OptionParser.h"
 #include "ProcessStart.h"
 #include "ShareFrontEnd.h"
 #include "ShareReply.h"
 #include "ShareRequest.h"
+#include "UsageError.h"
 #include "Utf8.h"
 
 namespace {
@@ -99,16 +101,25 @@ int serve(const plumo::ShareFrontEnd& frontEnd, plumo::NativeMessageChannel& cha
 
 int main(int argc, char** argv) {
   plumo::ShareFrontEnd frontEnd("plumo-share-native-host");
-  // The browser's own arguments (the extension's origin, the manifest's path) name nothing to do.
-  const std::string option = argc > 1 ? argv[1] : "";
-  if (option == "--help") return std::fputs(usage, stdout) < 0;
-  if (option == "--version") return std::fputs("plumo-share-native-host " PLUMO_VERSION "\n", stdout) < 0;
-  if (option == "--register-user") return registerUser();
-  if (option.starts_with("--")) {
-    std::fprintf(stderr, "plumo-share-native-host: unknown option %s (see plumo-share-native-host --help)\n",
-                 plumo::Utf8::escaped(option).c_str());
+  bool help = false;
+  bool version = false;
+  bool registering = false;
+  try {
+    // The browser's own arguments (the extension's origin, the manifest's path) are
+    // operands that name nothing to do.
+    plumo::OptionParser()
+        .flag("--help", help)
+        .flag("--version", version)
+        .flag("--register-user", registering)
+        .parse({argv, argv + argc});
+  } catch (const plumo::UsageError& error) {
+    std::fprintf(stderr, "plumo-share-native-host: %s (see plumo-share-native-host --help)\n",
+                 plumo::Utf8::escaped(error.what()).c_str());
     return plumo::ExitStatus::usageError;
   }
+  if (help) return std::fputs(usage, stdout) < 0;
+  if (version) return std::fputs("plumo-share-native-host " PLUMO_VERSION "\n", stdout) < 0;
+  if (registering) return registerUser();
 
   const int replies = takeStandardOutput();
   if (replies == -1) return plumo::ExitStatus::failure;

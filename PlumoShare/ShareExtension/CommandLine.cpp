@@ -10,6 +10,7 @@
 #include "FileItemProvider.h"
 #include "GOwned.h"
 #include "LocalFile.h"
+#include "OptionParser.h"
 #include "Refusal.h"
 #include "ShareImportFailure.h"
 #include "ShareImportRules.h"
@@ -27,7 +28,7 @@ using UnshareableItem = CommandLine::UnshareableItem;
 
 std::string typeIdentifierOf(const std::string& type) {
   if (const auto named = UTType::named(type)) return std::string(named->identifier());
-  throw CommandLine::UsageError("unknown type '" + type + "': give a type identifier or a MIME type");
+  throw UsageError("unknown type '" + type + "': give a type identifier or a MIME type");
 }
 
 bool looksLikeUrl(const std::string& item) {
@@ -111,35 +112,16 @@ void appendClipboard(std::vector<std::shared_ptr<ItemProvider>>& attachments, co
 
 CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
   CommandLine commandLine;
-  bool optionsEnded = false;
-  for (std::size_t index = 1; index < arguments.size(); ++index) {
-    const std::string& argument = arguments[index];
-    const auto value = [&]() -> const std::string& {
-      if (index + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
-      return arguments[++index];
-    };
-    if (optionsEnded || argument == standardInput || !argument.starts_with("-")) {
-      commandLine.items.push_back(argument);
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--text") {
-      commandLine.text = value();
-    } else if (argument == "--type") {
-      commandLine.type = value();
-    } else if (argument == "--bundle") {
-      commandLine.bundle = value();
-    } else if (argument == "--no-ui") {
-      commandLine.noUi = true;
-    } else if (argument == "--clipboard") {
-      commandLine.clipboard = true;
-    } else if (argument == "--help" || argument == "-h") {
-      commandLine.help = true;
-    } else if (argument == "--version") {
-      commandLine.version = true;
-    } else {
-      throw UsageError("unknown option " + argument);
-    }
-  }
+  commandLine.items = OptionParser()
+                          .value("--text", [&](const std::string& text) { commandLine.text = text; })
+                          .value("--type", [&](const std::string& type) { commandLine.type = type; })
+                          .value("--bundle", [&](const std::string& bundle) { commandLine.bundle = bundle; })
+                          .flag("--no-ui", commandLine.noUi)
+                          .flag("--clipboard", commandLine.clipboard)
+                          .flag("--help", commandLine.help)
+                          .flag("-h", commandLine.help)
+                          .flag("--version", commandLine.version)
+                          .parse(arguments);
   if (std::count(commandLine.items.begin(), commandLine.items.end(), standardInput) > 1) {
     throw UsageError("standard input (-) can be shared once");
   }

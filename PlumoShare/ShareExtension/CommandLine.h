@@ -2,21 +2,17 @@
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ClipboardContents.h"
 #include "ExtensionItem.h"
+#include "UsageError.h"
 
 namespace plumo {
 
 // plumo-share [--text TEXT] [--type TYPE] [--bundle DIR] [--no-ui] [--clipboard] [ITEM ...]
 struct CommandLine {
-  // A command line that names nothing that can be shared; nothing is staged.
-  struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-  };
   // An item that cannot be shared: a path that does not exist, an address
   // without a local file, a scheme we do not take. The card says so in the
   // words of the status text under `statusKey`.
@@ -45,7 +41,8 @@ struct CommandLine {
       "  3    shared, but no application opened Plumo: the share waits in its inbox\n"
       "  130  dismissed or interrupted (SIGINT, SIGTERM) before the share was saved\n";
 
-  // Throws UsageError.
+  // Throws UsageError for a command line that names nothing that can be shared;
+  // nothing is staged then.
   static CommandLine parse(const std::vector<std::string>& arguments);
 
   // One extension item with an attachment per ITEM, in order, then those of

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   CommandLine commandLine;
   try {
     commandLine = CommandLine::parse({argv, argv + argc});
-  } catch (const CommandLine::UsageError& error) {
+  } catch (const plumo::UsageError& error) {
     return usageError(error.what());
   }
   if (commandLine.help) return printed(CommandLine::usage);
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   } catch (const CommandLine::UnshareableItem& error) {
     usageError(error.what());
     return card ? frontEnd.refuse(*card, plumo::Localization::text(error.statusKey)) : plumo::ExtensionHost::usageError;
-  } catch (const CommandLine::UsageError& error) {
+  } catch (const plumo::UsageError& error) {
     return usageError(error.what());
   }
   return frontEnd.run({item}, std::move(card), printSharePath).status;
