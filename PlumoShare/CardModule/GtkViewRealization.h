@@ -30,7 +30,6 @@ class GtkViewRealization {
   // Throws std::invalid_argument for a kind of view it cannot show.
   explicit GtkViewRealization(const std::shared_ptr<View>& root);
 
-  GtkWidget* widget(const View& view) const { return widgets_.at(&view); }
   GtkWidget* rootWidget() const { return root_.get(); }
 
   // An undecorated window of the root's fixed size, not yet presented. Escape

@@ -1,13 +1,8 @@
 #include "FileItemProvider.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <gio/gio.h>
 
-#include "ErrorDomain.h"
-#include "FileDescriptor.h"
 #include "GOwned.h"
-#include "ShareImportRules.h"
 #include "UTType.h"
 
 namespace plumo {
@@ -33,28 +28,6 @@ std::vector<std::string> FileItemProvider::registeredTypeIdentifiers() const {
 }
 
 std::optional<std::string> FileItemProvider::suggestedName() const { return path_.filename().string(); }
-
-void FileItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
-  answerOnOwnThread([url = Url::fileUrl(path_), error = lookupError_, completion = std::move(completion)] {
-    if (error) return completion(std::nullopt, error);
-    completion(url, {});
-  });
-}
-
-// Reads at most one byte past the file limit: enough for the collector to refuse a larger file.
-void FileItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
-  answerOnOwnThread([path = path_, error = lookupError_, completion = std::move(completion)] {
-    if (error) return completion(std::nullopt, error);
-    try {
-      const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-      if (!file.isOpen()) throwPosixError(errno);
-      completion(FileDescriptor::readUpTo<Data>(file.get(), static_cast<std::size_t>(ShareImportRules::fileLimit) + 1),
-                 {});
-    } catch (const std::system_error& failure) {
-      completion(std::nullopt, failure.code());
-    }
-  });
-}
 
 void FileItemProvider::loadItem(const std::string&, ItemCompletion completion) {
   answerOnOwnThread([url = Url::fileUrl(path_), error = lookupError_, completion = std::move(completion)] {

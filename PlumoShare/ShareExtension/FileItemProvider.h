@@ -7,9 +7,10 @@
 namespace plumo {
 
 // A file or folder named on the command line. Its types are the file's own
-// (from its MIME type) or public.folder, then public.file-url; every load
-// hands out the file where it lies, which is never removed. A path that
-// cannot be examined offers public.data, and every load fails with the error.
+// (from its MIME type) or public.folder, then public.file-url; it loads as
+// its file URL only: the file is taken where it lies, and never removed. A
+// path that cannot be examined offers public.data, and its load fails with
+// the error.
 class FileItemProvider : public ThreadedItemProvider {
  public:
   // `path` is absolute; its type is looked up here, once.
@@ -17,8 +18,6 @@ class FileItemProvider : public ThreadedItemProvider {
 
   std::vector<std::string> registeredTypeIdentifiers() const override;
   std::optional<std::string> suggestedName() const override;
-  void loadFileRepresentation(const std::string& typeIdentifier, FileCompletion completion) override;
-  void loadDataRepresentation(const std::string& typeIdentifier, DataCompletion completion) override;
   void loadItem(const std::string& typeIdentifier, ItemCompletion completion) override;
 
  private:

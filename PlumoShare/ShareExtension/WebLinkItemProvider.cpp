@@ -8,16 +8,6 @@ std::shared_ptr<WebLinkItemProvider> WebLinkItemProvider::forLink(const std::str
   return std::make_shared<WebLinkItemProvider>(ShareImportRules::link(text));
 }
 
-void WebLinkItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
-  answerOnOwnThread([completion = std::move(completion)] { completion(std::nullopt, {}); });
-}
-
-void WebLinkItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
-  answerOnOwnThread([text = link_.absoluteString(), completion = std::move(completion)] {
-    completion(Data(text.begin(), text.end()), {});
-  });
-}
-
 void WebLinkItemProvider::loadItem(const std::string&, ItemCompletion completion) {
   answerOnOwnThread([link = link_, completion = std::move(completion)] { completion(link, {}); });
 }

@@ -19,8 +19,6 @@ class WebLinkItemProvider : public ThreadedItemProvider {
 
   std::vector<std::string> registeredTypeIdentifiers() const override { return {"public.url"}; }
   std::optional<std::string> suggestedName() const override { return std::nullopt; }
-  void loadFileRepresentation(const std::string&, FileCompletion completion) override;
-  void loadDataRepresentation(const std::string&, DataCompletion completion) override;
   void loadItem(const std::string&, ItemCompletion completion) override;
 
  private:

@@ -14,4 +14,12 @@ bool ItemProvider::hasItemConformingTo(std::string_view typeIdentifier) const {
                      [&](const std::string& identifier) { return UTType::identifierConformsTo(identifier, *wanted); });
 }
 
+void ItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
+  completion(std::nullopt, {});
+}
+
+void ItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
+  completion(std::nullopt, {});
+}
+
 }  // namespace plumo

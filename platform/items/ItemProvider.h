@@ -26,8 +26,10 @@ class ItemProvider {
   // In the provider's own order of preference.
   virtual std::vector<std::string> registeredTypeIdentifiers() const = 0;
   virtual std::optional<std::string> suggestedName() const = 0;
-  virtual void loadFileRepresentation(const std::string& typeIdentifier, FileCompletion completion) = 0;
-  virtual void loadDataRepresentation(const std::string& typeIdentifier, DataCompletion completion) = 0;
+  // A provider that offers its content only as an item (a link, a file where it
+  // lies) keeps these two, which answer at once with nothing.
+  virtual void loadFileRepresentation(const std::string& typeIdentifier, FileCompletion completion);
+  virtual void loadDataRepresentation(const std::string& typeIdentifier, DataCompletion completion);
   virtual void loadItem(const std::string& typeIdentifier, ItemCompletion completion) = 0;
 
   // True when some registered identifier's type conforms to the given one.

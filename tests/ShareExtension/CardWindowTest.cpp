@@ -184,7 +184,19 @@ class CardWindowTest : public ::testing::Test {
     }
   }
 
-  GtkWidget* widget(const View& view) const { return realization->widget(view); }
+  // The widget that shows `target`, found as a person inspecting the card would: the
+  // widgets keep the views' tree, child for child, in order.
+  static GtkWidget* widgetShowing(const View& target, const View& view, GtkWidget* widget) {
+    if (&view == &target) return widget;
+    const auto* stack = dynamic_cast<const StackView*>(&view);
+    GtkWidget* child = gtk_widget_get_first_child(widget);
+    for (const auto& subview : stack ? stack->arrangedSubviews() : view.subviews()) {
+      if (GtkWidget* found = widgetShowing(target, *subview, child)) return found;
+      child = gtk_widget_get_next_sibling(child);
+    }
+    return nullptr;
+  }
+  GtkWidget* widget(const View& view) const { return widgetShowing(view, *controller->view(), root()); }
   const StackView& column() const { return static_cast<const StackView&>(*controller->view()->subviews()[0]); }
   const StackView& row() const { return static_cast<const StackView&>(*column().arrangedSubviews()[0]); }
   GtkWidget* root() const { return realization->rootWidget(); }
