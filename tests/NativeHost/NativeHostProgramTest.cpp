@@ -83,8 +83,9 @@ TEST_F(NativeHostProgramTest, AnswersEachRequestOfAConnectionInOrder) {
   const auto result = host(
       framed(R"({"version":1,"items":[{"url":"https://example.com/a?b=c"},{"text":"Example – a page"}]})") +
       framed(R"({"version":1,"items":[{"text":"not taken"},{"file":{"name":"a","type":"image/png","data":"*"}}]})") +
-      framed(R"({"version":1,"items":[{"file":{"name":"photo.png","type":"public.png","data":"iVBORw0KGgoA/w=="}}],)"
-             R"("language":"de-DE"})") +
+      framed(R"({"version":1,"items":[{"file":{"name":"photo.png","type":"public.png","data":"iVBORw0KGgoA/w=="}},)"
+             R"({"file":{"name":"../a.png","type":"public.png","data":""}},)"
+             R"({"file":{"name":"b\u0000.png","type":"public.png","data":""}}],"language":"de-DE"})") +
       framed(R"({"version":1,"items":[],"language":"pt-BR"})"));
 
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
@@ -103,7 +104,9 @@ TEST_F(NativeHostProgramTest, AnswersEachRequestOfAConnectionInOrder) {
   EXPECT_EQ(Json::parse(testing::readFile(first / "payload.json"))["message"],
             "https://example.com/a?b=c\n\nExample – a page");
   const auto second = root / "inbox" / answers[2]["id"].get<std::string>();
-  EXPECT_EQ(Json::parse(testing::readFile(second / "payload.json"))["files"], Json::array({"1-photo.png"}));
+  // A page's names are taken as staged names are: the last component, a NUL made safe.
+  EXPECT_EQ(Json::parse(testing::readFile(second / "payload.json"))["files"],
+            Json::array({"1-photo.png", "2-a.png", "3-b_.png"}));
   EXPECT_EQ(testing::readFile(second / "1-photo.png"), png);
   EXPECT_EQ(inboxShares().size(), 2u);
   EXPECT_TRUE(stagingIsEmpty());
