@@ -60,13 +60,6 @@ bool liesInStore(const FileDescriptor& folder, const fs::path& storeRoot) {
   }
 }
 
-bool isTaken(int folder, const std::string& name) {
-  struct stat status {};
-  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) return true;
-  if (errno != ENOENT) throwPosixError(errno);
-  return false;
-}
-
 off_t sizeAt(int folder, const std::string& name) {
   struct stat status {};
   if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throwPosixError(errno);
@@ -82,36 +75,22 @@ void makeFreshFolder(int parent, const std::string& name) {
   if (::mkdirat(parent, name.c_str(), 0700) != 0) throwPosixError(errno);
 }
 
-FileDescriptor openRegularFileAt(int folder, const std::string& name) {
-  FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!file.isOpen()) throwPosixError(errno);
+// A file of the share: a regular file, else EINVAL.
+FileDescriptor openShareFileAt(int folder, const std::string& name) {
   struct stat status {};
-  if (::fstat(file.get(), &status) != 0) throwPosixError(errno);
-  if (!S_ISREG(status.st_mode)) throwPosixError(EINVAL);
-  return file;
-}
-
-std::size_t readSome(int file, std::vector<char>& buffer) {
-  for (;;) {
-    const ssize_t count = ::read(file, buffer.data(), buffer.size());
-    if (count >= 0) return static_cast<std::size_t>(count);
-    if (errno != EINTR) throwPosixError(errno);
-  }
-}
-
-FileDescriptor createFileAt(int folder, const std::string& name) {
-  FileDescriptor file(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!file.isOpen()) throwPosixError(errno);
-  return file;
+  auto file = FileDescriptor::openRegularFileAt(folder, name, status);
+  if (!file) throwPosixError(EINVAL);
+  return std::move(*file);
 }
 
 // Copies one regular file of the share (never a link) into the copy's folder, synced.
 void copyFileAt(int fromFolder, const fs::path& from, int toFolder, const fs::path& to) {
   const std::string name = from.filename();
-  const FileDescriptor source = concerning(from, [&] { return openRegularFileAt(fromFolder, name); });
-  const FileDescriptor target = concerning(to, [&] { return createFileAt(toFolder, name); });
+  const FileDescriptor source = concerning(from, [&] { return openShareFileAt(fromFolder, name); });
+  const FileDescriptor target = concerning(to, [&] { return createNewFileAt(toFolder, name); });
   std::vector<char> buffer(chunkSize);
-  while (const std::size_t count = concerning(from, [&] { return readSome(source.get(), buffer); })) {
+  while (const std::size_t count =
+             concerning(from, [&] { return FileDescriptor::readSome(source.get(), buffer.data(), buffer.size()); })) {
     concerning(to, [&] { writeAll(target.get(), {buffer.data(), count}); });
   }
   concerning(to, [&] { syncDescriptor(target.get()); });
@@ -137,7 +116,7 @@ fs::path ShareTransfer::to(const fs::path& destination) const {
     throw std::runtime_error(destination.string() + ": the destination lies inside the share store");
   }
   const fs::path target = destination / share_.id;
-  if (concerning(target, [&] { return isTaken(destinationFolder.get(), share_.id); })) {
+  if (concerning(target, [&] { return FileDescriptor::entryExistsAt(destinationFolder.get(), share_.id); })) {
     if (!holdsTheShare(inboxFolder.get(), destinationFolder.get())) {
       throw std::system_error(posixError(EEXIST), target.string());
     }

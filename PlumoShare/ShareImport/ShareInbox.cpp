@@ -89,10 +89,8 @@ bool publishedEarlier(const PendingShare& left, const PendingShare& right) {
   throw Refusal(std::make_error_code(std::errc::invalid_argument), reason);
 }
 
-std::string readSmallFile(int file) {
-  struct stat status {};
-  if (::fstat(file, &status) != 0) throwPosixError(errno);
-  if (!S_ISREG(status.st_mode)) invalid("payload.json is not a regular file");
+// The manifest, opened as a regular file.
+std::string readManifest(int file, const struct stat& status) {
   if (status.st_size > manifestByteLimit) invalid("payload.json is too large");
   // Read by the size seen, not the limit; a file that grew since is read on, up to one byte past the limit.
   const auto seen = static_cast<std::size_t>(status.st_size);
@@ -233,13 +231,18 @@ InboxShare ShareInbox::readShare(int parentFolder, std::string_view id, fs::path
     share.error = openError("the share", error.code().value());
     return share;
   }
-  const FileDescriptor manifest(::openat(folder.get(), manifestName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!manifest.isOpen()) {
-    share.error = errno == ELOOP ? "payload.json is a link" : openError(manifestName, errno);
+  struct stat status {};
+  std::optional<FileDescriptor> manifest;
+  try {
+    manifest = FileDescriptor::openRegularFileAt(folder.get(), manifestName, status);
+  } catch (const std::system_error& error) {
+    const int number = error.code().value();
+    share.error = number == ELOOP ? "payload.json is a link" : openError(manifestName, number);
     return share;
   }
   try {
-    SharePayload payload = SharePayload::fromManifest(readSmallFile(manifest.get()));
+    if (!manifest) invalid("payload.json is not a regular file");
+    SharePayload payload = SharePayload::fromManifest(readManifest(manifest->get(), status));
     checkAgainstFolder(payload, id, folder.get());
     share.payload.emplace(std::move(payload));
   } catch (const Refusal& refused) {

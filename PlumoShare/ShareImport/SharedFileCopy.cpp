@@ -20,21 +20,13 @@ namespace {
 // Large enough that the system calls cost little, small enough to stay in the cache.
 constexpr std::size_t chunkSize = 131'072;
 
-// O_NONBLOCK keeps a FIFO (or a device) from blocking the open; it changes
-// nothing for the regular files that are read.
-FileDescriptor openSource(const std::string& path) {
-  FileDescriptor source(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!source.isOpen()) throwPosixError(errno);
-  return source;
-}
-
-std::int64_t regularFileSize(int descriptor) {
+// A regular file within the file limit, and its size at the open.
+std::pair<FileDescriptor, std::int64_t> openSource(const std::string& path) {
   struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw std::system_error(ShareImportFailure::unsupported);
-  }
+  auto source = FileDescriptor::openRegularFileAt(AT_FDCWD, path, status);
+  if (!source) throw std::system_error(ShareImportFailure::unsupported);
   if (status.st_size > ShareImportRules::fileLimit) throw std::system_error(ShareImportFailure::tooLarge);
-  return status.st_size;
+  return {std::move(*source), status.st_size};
 }
 
 // Refusals that only say the kernel cannot copy between these two files.
@@ -60,20 +52,12 @@ class ChunkCopier {
       inKernel_ = false;
     }
     if (!buffer_) buffer_.reset(new char[chunkSize]);
-    const std::size_t received = readSome();
+    const std::size_t received = FileDescriptor::readSome(source_, buffer_.get(), chunkSize);
     writeAll(target_, {buffer_.get(), received});
     return received;
   }
 
  private:
-  std::size_t readSome() {
-    while (true) {
-      const ssize_t received = ::read(source_, buffer_.get(), chunkSize);
-      if (received >= 0) return static_cast<std::size_t>(received);
-      if (errno != EINTR) throwPosixError(errno);
-    }
-  }
-
   int source_;
   int target_;
   bool inKernel_ = true;
@@ -104,8 +88,7 @@ ShareFileResult SharedFileCopy::copy(const Url& source, const std::filesystem::p
                                      const std::optional<std::string>& suggested, std::int64_t total,
                                      std::int64_t count, const std::stop_token& stop) {
   ShareImportRules::check({.files = count + 1, .total = total});
-  const FileDescriptor file = openSource(source.path());
-  const std::int64_t announcedSize = regularFileSize(file.get());
+  const auto [file, announcedSize] = openSource(source.path());
 
   std::string name = ShareImportRules::filename(suggested, source.lastPathComponent(), count);
   const std::filesystem::path target = folder / name;

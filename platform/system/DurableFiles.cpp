@@ -23,9 +23,12 @@ std::pair<std::string, FileDescriptor> createTemporaryAt(int folder, const std::
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
     std::string temporary = "." + name + "." + suffix;
-    FileDescriptor file(::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file.isOpen()) return {std::move(temporary), std::move(file)};
-    if (errno != EEXIST) throwPosixError(errno);
+    try {
+      FileDescriptor file = createNewFileAt(folder, temporary);
+      return {std::move(temporary), std::move(file)};
+    } catch (const std::system_error& taken) {
+      if (taken.code() != posixError(EEXIST)) throw;
+    }
   }
   throwPosixError(EEXIST);
 }
@@ -74,8 +77,8 @@ void writeAll(int descriptor, std::string_view bytes) {
 // Only a hint: the later sync decides what is durable, so a failure here changes nothing.
 void startWriteback(int descriptor) { ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE); }
 
-FileDescriptor createNewFile(const std::filesystem::path& target) {
-  FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+FileDescriptor createNewFileAt(int folder, const std::string& name) {
+  FileDescriptor file(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!file.isOpen()) throwPosixError(errno);
   return file;
 }
@@ -108,9 +111,7 @@ FileDescriptor replaceFileAt(int folder, const std::string& name, std::string_vi
 void renameWithoutReplacing(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName) {
   if (::renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0) return;
   if (errno != EINVAL) throwPosixError(errno);
-  struct stat existing {};
-  if (::fstatat(toFolder, toName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) throwPosixError(EEXIST);
-  if (errno != ENOENT) throwPosixError(errno);
+  if (FileDescriptor::entryExistsAt(toFolder, toName)) throwPosixError(EEXIST);
   // rename(2) alone would replace an empty folder of that name.
   if (::renameat(fromFolder, fromName.c_str(), toFolder, toName.c_str()) != 0) throwPosixError(errno);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -13,9 +14,12 @@ namespace plumo {
 // Every failure throws the POSIX error; nothing is left at the target after a
 // failed write.
 
-// Creates an empty file to write (0600: readable by the user alone, whatever it
-// will hold), failing with EEXIST if anything (a link included) is there.
-FileDescriptor createNewFile(const std::filesystem::path& target);
+// Creates an empty file to write at the entry `name` of an open folder (0600:
+// readable by the user alone, whatever it will hold), failing with EEXIST if
+// anything (a link included) is there.
+FileDescriptor createNewFileAt(int folder, const std::string& name);
+// The same at a path.
+inline FileDescriptor createNewFile(const std::filesystem::path& target) { return createNewFileAt(AT_FDCWD, target); }
 
 // Creates the file as createNewFile does, with these bytes. Its writeback has
 // started; it is durable once synced (a staged file is synced once, when its

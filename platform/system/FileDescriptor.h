@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -25,6 +27,22 @@ class FileDescriptor {
   // there fails with ELOOP or ENOTDIR. Throws the POSIX error.
   static FileDescriptor openFolderAt(int parent, const std::string& name);
 
+  // Opens the entry `name` of an open folder (AT_FDCWD: the working folder; an
+  // absolute name: anywhere) to read, when it is a regular file: never through a
+  // link there unless `followLink` (a link fails with ELOOP), never waiting on a
+  // FIFO or a device. `status` gets the file's status at the open. Throws the
+  // POSIX error of the open; nothing when what is there is no regular file.
+  static std::optional<FileDescriptor> openRegularFileAt(int folder, const std::string& name, struct stat& status,
+                                                         bool followLink = false);
+
+  // Whether an entry of this name is in an open folder (a link counts, whatever
+  // it leads to). Throws the POSIX error of any other failure than ENOENT.
+  static bool entryExistsAt(int folder, const std::string& name);
+
+  // One read of at most `size` bytes, repeated when interrupted; 0 at the end.
+  // Throws the POSIX error.
+  static std::size_t readSome(int descriptor, char* buffer, std::size_t size);
+
   // Reads `descriptor` (owned here or not: standard input too) until the end of
   // the input or `limit` bytes, whichever comes first, across interrupted and
   // short reads, straight into the container the caller keeps (std::string or
@@ -34,11 +52,9 @@ class FileDescriptor {
     Bytes bytes(limit, 0);
     std::size_t used = 0;
     while (used < limit) {
-      const ssize_t count = ::read(descriptor, bytes.data() + used, limit - used);
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) throwPosixError(errno);
+      const std::size_t count = readSome(descriptor, reinterpret_cast<char*>(bytes.data()) + used, limit - used);
       if (count == 0) break;
-      used += static_cast<std::size_t>(count);
+      used += count;
     }
     bytes.resize(used);
     return bytes;

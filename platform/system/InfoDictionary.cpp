@@ -1,10 +1,7 @@
 #include "InfoDictionary.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "FileDescriptor.h"
 
@@ -12,16 +9,16 @@ namespace plumo {
 
 namespace {
 
-// The file's bytes, when it is a regular file no larger than a property list may be.
-// O_NONBLOCK keeps a FIFO planted in the bundle from blocking the open.
-std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
-  const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat status {};
-  if (!descriptor.isOpen() || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-  // Room for one byte past the size seen (or the limit): a file that grew reads as cut short or too large.
-  const auto announced = static_cast<std::size_t>(status.st_size);
+// The file's bytes, when it is a regular file (a link to one too: a package may link
+// its bundle's files) no larger than a property list may be.
+std::optional<std::string> readPropertyListFile(const std::filesystem::path& file) {
   try {
-    return FileDescriptor::readUpTo<std::string>(descriptor.get(), std::min(announced, PropertyList::byteLimit) + 1);
+    struct stat status {};
+    const auto descriptor = FileDescriptor::openRegularFileAt(AT_FDCWD, file, status, true);
+    if (!descriptor) return std::nullopt;
+    // Room for one byte past the size seen (or the limit): a file that grew reads as cut short or too large.
+    const auto announced = static_cast<std::size_t>(status.st_size);
+    return FileDescriptor::readUpTo<std::string>(descriptor->get(), std::min(announced, PropertyList::byteLimit) + 1);
   } catch (const std::system_error&) {
     return std::nullopt;
   }
@@ -30,7 +27,7 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
 }  // namespace
 
 InfoDictionary::InfoDictionary(const std::filesystem::path& file) : root_(nullptr, &plist_free) {
-  const auto bytes = readSmallFile(file);
+  const auto bytes = readPropertyListFile(file);
   if (bytes) root_ = PropertyList::fromDocument(*bytes);
 }
 
