@@ -32,6 +32,10 @@ TEST(ContainerProbeTest, TheProbeFileIsComparedAndAlwaysRemoved) {
   EXPECT_EQ(name.size(), 19u + 36u);
   EXPECT_EQ(name.find_first_of("abcdef", 19), std::string::npos) << "upper-case UUID";
   EXPECT_TRUE(std::filesystem::is_empty(container.path()));
+
+  // What the probe reads back shows a file that grew past the content.
+  testing::writeFile(container / "longer", "PlumoShare and more");
+  EXPECT_NE(ContainerProbe::readBack(container / "longer"), "PlumoShare");
 }
 
 TEST(ContainerProbeTest, AnUnwritableContainerFails) {
