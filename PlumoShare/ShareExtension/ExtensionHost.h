@@ -26,7 +26,7 @@ class ExtensionHost : public ExtensionContext {
     handedOff = plumo::ExitStatus::success,
     importFailed = plumo::ExitStatus::failure,
     usageError = plumo::ExitStatus::usageError,
-    notOpened = 3,
+    notOpened = plumo::ExitStatus::savedNotOpened,
     dismissed = plumo::ExitStatus::interrupted,
   };
 

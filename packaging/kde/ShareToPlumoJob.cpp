@@ -1,33 +1,25 @@
 #include "ShareToPlumoJob.h"
 
-#include <dlfcn.h>
-
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTimer>
 #include <QUrl>
 #include <optional>
 
+#include "ExitStatus.h"
 #include "Localization.h"
+#include "ModuleLocation.h"
 
 namespace plumo {
 
 namespace {
 
-// The exit statuses of plumo-share that are not failures of their own.
-enum ExitStatus { handedOff = 0, notOpened = 3, dismissed = 130 };
-
 // A path of the prefix this plugin is installed under (the build tree mirrors that layout).
 QString besidePlugin(const char* relativePath) {
   static const char insideThisPlugin = 0;
-  Dl_info plugin{};
-  if (::dladdr(&insideThisPlugin, &plugin) == 0 || plugin.dli_fname == nullptr) return {};
-  const QDir pluginFolder = QFileInfo(QString::fromLocal8Bit(plugin.dli_fname)).absoluteDir();
-  return QDir::cleanPath(pluginFolder.absoluteFilePath(QString::fromUtf8(relativePath)));
+  return QString::fromStdString(ModuleLocation::beside(&insideThisPlugin, relativePath).string());
 }
 
 QString program() { return besidePlugin(PLUMO_SHARE_PROGRAM_FROM_PLUGIN); }
@@ -130,13 +122,13 @@ void ShareToPlumoJob::finish(int exitCode, QProcess::ExitStatus exitStatus) {
   const QString status = statusText(process_.readAllStandardError());
   if (exitStatus != QProcess::NormalExit) return fail(UserDefinedError, text("plugin.stopped"));
   switch (exitCode) {
-    case notOpened:
+    case plumo::ExitStatus::savedNotOpened:
       notify(status);
       [[fallthrough]];
-    case handedOff:
+    case plumo::ExitStatus::success:
       setOutput({});
       return emitResult();
-    case dismissed:  // a dismissal is the user's own cancellation: KDE applications show no error for it
+    case plumo::ExitStatus::interrupted:  // a dismissal is the user's own cancellation: KDE applications show no error for it
       return fail(KilledJobError, status);
     default:
       return fail(UserDefinedError, failureText(status));

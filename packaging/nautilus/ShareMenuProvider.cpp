@@ -1,7 +1,6 @@
 // GNOME Files (Nautilus 43, extension API 4) loads this module from its
 // extension folder: "Share to Plumo" in the context menu of selected files and
 // folders runs the plumo-share installed under the same prefix with their paths.
-#include <dlfcn.h>
 #include <gio/gio.h>
 #include <glib-object.h>
 #include <gmodule.h>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "GOwned.h"
+#include "ModuleLocation.h"
 
 // The header declares the module's entry points without C linkage.
 extern "C" {
@@ -33,15 +33,10 @@ namespace {
 constexpr const char* textDomain = "plumo-share";
 constexpr const char* pathsKey = "plumo-paths";
 
-// The prefix's files, found from where this module lies, so that an install moved
-// to another prefix (cmake --install --prefix, a package) runs its own program.
+// The prefix's files, from where this module lies.
 std::filesystem::path besideThisModule(const char* relativePath) {
-  Dl_info module{};
-  if (dladdr(reinterpret_cast<const void*>(&besideThisModule), &module) == 0 || module.dli_fname == nullptr) return {};
-  std::error_code error;
-  auto file = std::filesystem::canonical(module.dli_fname, error);
-  if (error) file = module.dli_fname;
-  return (file.parent_path() / relativePath).lexically_normal();
+  static const char insideThisModule = 0;
+  return ModuleLocation::beside(&insideThisModule, relativePath);
 }
 
 const std::string& shareProgram() {
