@@ -9,6 +9,7 @@
 #include "InboxCommandLine.h"
 #include "InboxCommands.h"
 #include "InstalledFiles.h"
+#include "OptionParser.h"
 #include "ProcessStart.h"
 #include "ShareBundle.h"
 #include "SignalStop.h"
@@ -55,8 +56,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumo-inbox: %s\nTry 'plumo-inbox --help'.\n", plumo::Utf8::escaped(error.what()).c_str());
     return ExitStatus::usageError;
   }
-  if (commandLine.help) return std::fputs(InboxCommandLine::usage, stdout) < 0 ? ExitStatus::failure : ExitStatus::success;
-  if (commandLine.version) return std::puts("plumo-inbox " PLUMO_VERSION) < 0 ? ExitStatus::failure : ExitStatus::success;
+  if (commandLine.help) return plumo::OptionParser::printed(InboxCommandLine::usage);
+  if (commandLine.version) return plumo::OptionParser::printed("plumo-inbox " PLUMO_VERSION "\n");
 
   // A reader that went away is a failed write, reported, not a silent death.
   plumo::ProcessStart::failWritesToClosedPipes();

@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
                  plumo::Utf8::escaped(error.what()).c_str());
     return plumo::ExitStatus::usageError;
   }
-  if (help) return std::fputs(usage, stdout) < 0;
-  if (version) return std::fputs("plumo-share-native-host " PLUMO_VERSION "\n", stdout) < 0;
+  if (help) return plumo::OptionParser::printed(usage);
+  if (version) return plumo::OptionParser::printed("plumo-share-native-host " PLUMO_VERSION "\n");
   if (registering) return registerUser();
 
   const int replies = takeStandardOutput();

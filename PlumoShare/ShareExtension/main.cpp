@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "FileDescriptor.h"
 #include "InstalledFiles.h"
+#include "OptionParser.h"
 #include "Localization.h"
 #include "ProcessStart.h"
 #include "ShareFrontEnd.h"
@@ -16,11 +17,6 @@
 #include "Utf8.h"
 
 namespace {
-
-int printed(const char* text) {
-  std::fputs(text, stdout);
-  return 0;
-}
 
 // An argument may hold a line break or a terminal's escape sequence: the line shows it escaped.
 int usageError(const std::string& message) {
@@ -47,8 +43,8 @@ int main(int argc, char** argv) {
   } catch (const plumo::UsageError& error) {
     return usageError(error.what());
   }
-  if (commandLine.help) return printed(CommandLine::usage);
-  if (commandLine.version) return printed("plumo-share " PLUMO_VERSION "\n");
+  if (commandLine.help) return plumo::OptionParser::printed(CommandLine::usage);
+  if (commandLine.version) return plumo::OptionParser::printed("plumo-share " PLUMO_VERSION "\n");
   frontEnd.useBundle(commandLine.bundle.value_or(plumo::InstalledFiles::bundle()));
 
   // The card's module also reads the clipboard, which it shares a display with.

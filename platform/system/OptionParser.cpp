@@ -1,5 +1,8 @@
 #include "OptionParser.h"
 
+#include <cstdio>
+
+#include "ExitStatus.h"
 #include "UsageError.h"
 
 namespace plumo {
@@ -33,6 +36,11 @@ std::vector<std::string> OptionParser::parse(const std::vector<std::string>& arg
     }
   }
   return operands;
+}
+
+int OptionParser::printed(const char* text) {
+  const bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
+  return written ? ExitStatus::success : ExitStatus::failure;
 }
 
 }  // namespace plumo

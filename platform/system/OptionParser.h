@@ -22,6 +22,10 @@ class OptionParser {
   // option or a value that is missing.
   std::vector<std::string> parse(const std::vector<std::string>& arguments) const;
 
+  // Writes a help or version text to standard output; the exit status for it:
+  // a failure where the text could not be written whole (a full disk, a closed pipe).
+  static int printed(const char* text);
+
  private:
   std::map<std::string, bool*, std::less<>> flags_;
   std::map<std::string, TakeValue, std::less<>> values_;

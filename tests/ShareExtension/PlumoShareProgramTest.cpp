@@ -488,6 +488,9 @@ TEST_F(PlumoShareProgramTest, VersionAndHelp) {
   for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  130 "}) {
     EXPECT_THAT(help.standardOutput, HasSubstr(status));
   }
+  // Help that cannot be written whole is no success.
+  const auto unwritten = share({"--help"}, "", [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); });
+  EXPECT_EQ(unwritten.exitStatus, 1);
   EXPECT_FALSE(fs::exists(dataHome / "group-containers"));
 }
 
