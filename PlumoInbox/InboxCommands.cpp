@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
+#include <fcntl.h>
 
 #include "ErrorDomain.h"
+#include "FileDescriptor.h"
 #include "HandOffUrl.h"
 #include "InboxWatch.h"
 #include "ShareListing.h"
@@ -59,8 +60,7 @@ void InboxCommands::open(const std::string& url) const {
 // A take cut short once the share had left the inbox: all that was left was to say so.
 bool InboxCommands::takenEarlier(const std::string& id, const std::filesystem::path& destination) const {
   if (!ShareInbox::isShareId(id)) return false;
-  struct stat entry {};
-  const bool gone = ::lstat(inbox_.shareFolder(id).c_str(), &entry) != 0 && errno == ENOENT;
+  const bool gone = !FileDescriptor::entryExistsAt(AT_FDCWD, inbox_.shareFolder(id));
   return gone && ShareTransfer::arrivedAt(destination, id);
 }
 

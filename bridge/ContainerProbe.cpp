@@ -1,6 +1,7 @@
 #include "ContainerProbe.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "DurableFiles.h"
 #include "RandomUuid.h"
@@ -21,11 +22,12 @@ bool ContainerProbe::succeeds(const std::filesystem::path& container, const Read
 }
 
 std::optional<std::string> ContainerProbe::readBack(const std::filesystem::path& file) {
-  const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!descriptor.isOpen()) return std::nullopt;
   try {
+    struct stat status {};
+    const auto descriptor = FileDescriptor::openRegularFileAt(AT_FDCWD, file, status);
+    if (!descriptor) return std::nullopt;
     // One byte past the content tells a longer file from the content.
-    return FileDescriptor::readUpTo<std::string>(descriptor.get(), content.size() + 1);
+    return FileDescriptor::readUpTo<std::string>(descriptor->get(), content.size() + 1);
   } catch (const std::system_error&) {
     return std::nullopt;
   }

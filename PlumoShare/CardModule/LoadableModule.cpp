@@ -1,6 +1,5 @@
 #include "LoadableModule.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <dlfcn.h>
@@ -32,10 +31,7 @@ bool within(std::uint64_t offset, std::uint64_t size, std::uint64_t fileSize) {
 
 // Why the open file cannot be loaded safely; absent when it is a regular file whose
 // program headers and the segments they describe lie within it.
-std::optional<std::string> defectOf(int file) {
-  struct stat status {};
-  if (::fstat(file, &status) != 0) return std::string(std::strerror(errno));
-  if (!S_ISREG(status.st_mode)) return "not a regular file";
+std::optional<std::string> defectOf(int file, const struct stat& status) {
   const auto fileSize = static_cast<std::uint64_t>(status.st_size);
 
   ElfW(Ehdr) header{};
@@ -57,12 +53,17 @@ std::optional<std::string> defectOf(int file) {
 
 void* LoadableModule::load(const std::filesystem::path& path, int flags) {
   const auto refused = [&](const std::string& reason) { return std::runtime_error(path.string() + ": " + reason); };
-  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.isOpen()) throw refused(std::strerror(errno));
-  if (const auto defect = defectOf(file.get())) throw refused(*defect);
+  struct stat status {};
+  std::optional<FileDescriptor> file;
+  try {
+    file = FileDescriptor::openRegularFileAt(AT_FDCWD, path, status, true);
+  } catch (const std::system_error& error) {
+    throw refused(error.code().message());
+  }
+  if (!file) throw refused("not a regular file");
+  if (const auto defect = defectOf(file->get(), status)) throw refused(*defect);
   // Through the descriptor: the file checked is the file mapped, whatever takes its name meanwhile.
-  void* handle = ::dlopen(("/proc/self/fd/" + std::to_string(file.get())).c_str(), flags);
+  void* handle = ::dlopen(("/proc/self/fd/" + std::to_string(file->get())).c_str(), flags);
   if (handle == nullptr) throw refused(::dlerror());
   return handle;
 }

@@ -2,10 +2,6 @@
 
 namespace plumo {
 
-void BytesItemProvider::loadFileRepresentation(const std::string&, FileCompletion completion) {
-  answerOnOwnThread([completion = std::move(completion)] { completion(std::nullopt, {}); });
-}
-
 void BytesItemProvider::loadDataRepresentation(const std::string&, DataCompletion completion) {
   answerOnOwnThread([bytes = bytes_, completion = std::move(completion)] { completion(*bytes, {}); });
 }

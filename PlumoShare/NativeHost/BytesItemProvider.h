@@ -19,7 +19,6 @@ class BytesItemProvider : public ThreadedItemProvider {
 
   std::vector<std::string> registeredTypeIdentifiers() const override { return {typeIdentifier_}; }
   std::optional<std::string> suggestedName() const override { return name_; }
-  void loadFileRepresentation(const std::string&, FileCompletion completion) override;
   void loadDataRepresentation(const std::string&, DataCompletion completion) override;
   // A string for a text type that is valid UTF-8, the data otherwise.
   void loadItem(const std::string&, ItemCompletion completion) override;

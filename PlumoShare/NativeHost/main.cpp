@@ -105,13 +105,15 @@ int main(int argc, char** argv) {
   bool version = false;
   bool registering = false;
   try {
-    // The browser's own arguments (the extension's origin, the manifest's path) are
-    // operands that name nothing to do.
-    plumo::OptionParser()
-        .flag("--help", help)
-        .flag("--version", version)
-        .flag("--register-user", registering)
-        .parse({argv, argv + argc});
+    // A browser's arguments (the extension's origin, the manifest's path; later ones
+    // perhaps flags of its own) name nothing to do: options come first, from a person.
+    if (argc > 1 && argv[1][0] == '-') {
+      plumo::OptionParser()
+          .flag("--help", help)
+          .flag("--version", version)
+          .flag("--register-user", registering)
+          .parse({argv, argv + argc});
+    }
   } catch (const plumo::UsageError& error) {
     std::fprintf(stderr, "plumo-share-native-host: %s (see plumo-share-native-host --help)\n",
                  plumo::Utf8::escaped(error.what()).c_str());

@@ -9,8 +9,8 @@
 
 namespace plumo {
 
-// A provider that answers each load on a thread of its own, as a sharing
-// application's providers do. The threads are detached: a load that blocks
+// A provider that answers each load it implements on a thread of its own, as a
+// sharing application's providers do. The threads are detached: a load that blocks
 // (standard input that never ends) cannot keep the process from exiting.
 class ThreadedItemProvider : public ItemProvider {
  protected:

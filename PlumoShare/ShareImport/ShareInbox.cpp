@@ -86,7 +86,7 @@ bool publishedEarlier(const PendingShare& left, const PendingShare& right) {
 
 // A manifest or a share that breaks the inbox's rules, with the reason.
 [[noreturn]] void invalid(const std::string& reason) {
-  throw Refusal(std::make_error_code(std::errc::invalid_argument), reason);
+  throw Refusal(posixError(EINVAL), reason);
 }
 
 // The manifest, opened as a regular file.

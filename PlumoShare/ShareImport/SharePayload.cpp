@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ErrorDomain.h"
 #include "Refusal.h"
 
 namespace plumo {
@@ -12,7 +13,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-[[noreturn]] void refuse(const std::string& reason) { throw Refusal(std::make_error_code(std::errc::invalid_argument), reason); }
+[[noreturn]] void refuse(const std::string& reason) { throw Refusal(posixError(EINVAL), reason); }
 
 const Json& member(const Json& object, const char* name) {
   const auto found = object.find(name);

@@ -32,7 +32,7 @@ struct SharePayload {
   // with schemaVersion 2, a string id and message, files that are plain names
   // (no "/", not "." or ".."), each named once, absolute directories and a
   // numeric createdAt.
-  // Anything else throws a Refusal (EINVAL) with the reason.
+  // Anything else throws a Refusal (POSIX EINVAL) with the reason.
   static SharePayload fromManifest(std::string_view manifest);
 };
 

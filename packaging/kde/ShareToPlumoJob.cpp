@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTimer>
@@ -19,7 +20,7 @@ namespace {
 // A path of the prefix this plugin is installed under (the build tree mirrors that layout).
 QString besidePlugin(const char* relativePath) {
   static const char insideThisPlugin = 0;
-  return QString::fromStdString(ModuleLocation::beside(&insideThisPlugin, relativePath).string());
+  return QFile::decodeName(ModuleLocation::beside(&insideThisPlugin, relativePath).c_str());
 }
 
 QString program() { return besidePlugin(PLUMO_SHARE_PROGRAM_FROM_PLUGIN); }

@@ -88,6 +88,7 @@ void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
   try {
     writeAll(file.get(), bytes);
     startWriteback(file.get());
+    file.closeWritten();
   } catch (...) {
     file.close();
     ::unlink(target.c_str());

@@ -50,6 +50,10 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   return *this;
 }
 
+void FileDescriptor::closeWritten() {
+  if (::close(std::exchange(descriptor_, -1)) != 0) throwPosixError(errno);
+}
+
 void FileDescriptor::close() {
   if (descriptor_ >= 0) ::close(std::exchange(descriptor_, -1));
 }

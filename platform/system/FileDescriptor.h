@@ -64,6 +64,9 @@ class FileDescriptor {
   bool isOpen() const { return descriptor_ >= 0; }
   // Closes now; the result is ignored, as every caller here has nothing left to save.
   void close();
+  // Closes a file just written, and throws the POSIX error that some file systems
+  // (NFS: a full quota) report only at the close.
+  void closeWritten();
 
  private:
   int descriptor_ = -1;

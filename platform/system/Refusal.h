@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -9,12 +10,12 @@ namespace plumo {
 // the reason alone, code() the kind of failure for the code that decides what follows.
 class Refusal : public std::system_error {
  public:
-  Refusal(std::error_code kind, std::string reason) : std::system_error(kind), reason_(std::move(reason)) {}
+  Refusal(std::error_code kind, const std::string& reason) : std::system_error(kind), reason_(reason) {}
 
-  const char* what() const noexcept override { return reason_.c_str(); }
+  const char* what() const noexcept override { return reason_.what(); }
 
  private:
-  std::string reason_;
+  std::runtime_error reason_;  // copied without an allocation, as an exception must be
 };
 
 }  // namespace plumo
