@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <plist/plist.h>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -17,7 +16,6 @@
 #include <utility>
 #include <unistd.h>
 
-#include "BinaryPlist.h"
 #include "BuildIdentity.h"
 #include "Eventually.h"
 #include "FakeOpenUriPortal.h"
@@ -382,60 +380,6 @@ TEST_F(PlumoShareProgramTest, TextOrFolderPathsThatAreNotUtf8AreRefusedAsUnsuppo
     EXPECT_TRUE(fs::is_empty(root / "staging"));
   }
   EXPECT_TRUE(inboxShares().empty());
-}
-
-// A binary property list of `levels` arrays, each holding `references` references to the
-// next, around one `true`; references and offsets take three bytes.
-std::string nestedBinaryPlist(std::uint64_t levels, std::size_t references) {
-  std::vector<std::string> objects;
-  for (std::uint64_t level = 0; level < levels; ++level) {
-    objects.push_back(testing::binaryArray(std::vector<std::uint64_t>(references, level + 1), 3));
-  }
-  objects.emplace_back("\x09");
-  return testing::binaryPlist(objects, 3);
-}
-
-// Tools write Info.plist in either form: the binary one gives the same keys.
-TEST_F(PlumoShareProgramTest, ABinaryInfoPlistIsRead) {
-  plist_t parsed = nullptr;
-  const std::string xml = readFile(fs::path(PLUMO_BUNDLE_DIR) / "Info.plist");
-  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &parsed);
-  ASSERT_NE(parsed, nullptr);
-  char* binary = nullptr;
-  std::uint32_t length = 0;
-  plist_to_bin(parsed, &binary, &length);
-  plist_free(parsed);
-  ASSERT_NE(binary, nullptr);
-  fs::create_directories(home / "bundle");
-  writeFile(home / "bundle" / "Info.plist", std::string(binary, length));
-  std::free(binary);
-
-  const auto result = share({"--bundle", (home / "bundle").string(), "--text", "hello"});
-  EXPECT_EQ(result.exitStatus, 3) << result.standardError;
-  EXPECT_EQ(inboxShares().size(), 1u);
-}
-
-TEST_F(PlumoShareProgramTest, AnInfoPlistThatCannotBeReadIsABundleWithoutKeys) {
-  const fs::path bundle = home / "bundle";
-  const auto expectNoKeys = [&](const char* what) {
-    const auto result = share({"--bundle", bundle.string(), "--text", "hello"});
-    EXPECT_EQ(result.exitStatus, 1) << what << ": " << result.standardError;
-    EXPECT_THAT(result.standardError, HasSubstr("import failed stage=container category=unavailable")) << what;
-  };
-  fs::create_directories(bundle / "Info.plist");
-  expectNoKeys("a folder");
-
-  fs::remove(bundle / "Info.plist");
-  std::string nested = "<plist version=\"1.0\">";
-  for (int level = 0; level < 1'000'000; ++level) nested += "<array>";
-  writeFile(bundle / "Info.plist", nested);
-  expectNoKeys("a million nested arrays");
-
-  // libplist would recurse 100,000 levels deep, or copy one object 2^60 times (once per reference).
-  writeFile(bundle / "Info.plist", nestedBinaryPlist(100'000, 1));
-  expectNoKeys("binary, 100,000 nested arrays");
-  writeFile(bundle / "Info.plist", nestedBinaryPlist(60, 2));
-  expectNoKeys("binary, 60 levels of two references to the next");
 }
 
 // An I/O error while the type of a named file is looked up (strace makes its stat fail).

@@ -6,8 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <plist/plist.h>
 #include <sys/stat.h>
 
+#include "BinaryPlist.h"
 #include "ErrorDomain.h"
 #include "Files.h"
 #include "Localization.h"
@@ -373,9 +375,35 @@ TEST_F(ShareViewControllerTest, SettingsAreReadOnceWithTheirDefaults) {
   EXPECT_THAT(workspace.iconRequests, ElementsAre("org.example.host"));
 }
 
+// A binary property list of `levels` arrays, each holding `references` references to the
+// next, around one `true`; references and offsets take three bytes.
+std::string nestedBinaryPlist(std::uint64_t levels, std::size_t references) {
+  std::vector<std::string> objects;
+  for (std::uint64_t level = 0; level < levels; ++level) {
+    objects.push_back(testing::binaryArray(std::vector<std::uint64_t>(references, level + 1), 3));
+  }
+  objects.emplace_back("\x09");
+  return testing::binaryPlist(objects, 3);
+}
+
+// The same property list in the binary form that tools also write.
+std::string binaryForm(const std::string& xml) {
+  plist_t parsed = nullptr;
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &parsed);
+  char* binary = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(parsed, &binary, &length);
+  plist_free(parsed);
+  std::string document(binary, length);
+  std::free(binary);
+  return document;
+}
+
 // Info.plist is input nobody vouches for: whatever it is, it reads as a dictionary or as none.
 TEST_F(ShareViewControllerTest, AnInfoPlistThatCannotBeUsedReadsAsNoKeys) {
   const std::string entry = "<key>PlumoScheme</key><string>custom</string>";
+  writeFile(bundle / "Info.plist", binaryForm("<plist version=\"1.0\"><dict>" + entry + "</dict></plist>"));
+  EXPECT_EQ(controller()->bundle().scheme(), "custom") << "the binary form";
   const auto nested = [&](int depth) {
     return "<plist version=\"1.0\"><dict>" + entry + "<key>deep</key>" + repeated("<array>", depth) +
            repeated("</array>", depth) + "</dict></plist>";
@@ -392,7 +420,8 @@ TEST_F(ShareViewControllerTest, AnInfoPlistThatCannotBeUsedReadsAsNoKeys) {
             "<key>deep</key>" + repeated("<array>", 100) + repeated("</array>", 100) + "</dict></plist>",
         "<plist version=\"1.0\"><dict>" + entry + "<key>big</key><string>" +
             std::string(PropertyList::byteLimit, 'x') + "</string></dict></plist>",
-        std::string("bplist00")}) {
+        // libplist would recurse 100,000 levels deep, or copy one object 2^60 times (once per reference).
+        nestedBinaryPlist(100'000, 1), nestedBinaryPlist(60, 2), std::string("bplist00")}) {
     writeFile(bundle / "Info.plist", contents);
     EXPECT_EQ(controller()->bundle().scheme(), "plumo") << contents.substr(0, 80);
   }
