@@ -9,14 +9,11 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
-#include "Cancellation.h"
 #include "ErrorDomain.h"
 #include "Errors.h"
 #include "Files.h"
-#include "LockHolder.h"
 #include "ShareImportFailure.h"
 #include "ShareStagingStore.h"
 #include "TemporaryDirectory.h"
@@ -175,21 +172,6 @@ TEST_F(ShareInboxTest, PendingSharesAreFoldersWithAManifestAsLinksLeadOldestFirs
 
   EXPECT_THAT(inbox.pendingIds(), ::testing::ElementsAre(oldest, older, linked, newest));
   EXPECT_TRUE(ShareInbox("/nonexistent/PlumoShare").pendingIds().empty());
-}
-
-TEST_F(ShareInboxTest, TheLockWaitsForAnotherProcessAndAStopEndsTheWait) {
-  (void)inbox.openInbox(true);
-  testing::LockHolder holder(inbox.inboxFolder() / ShareInbox::lockName);
-
-  std::stop_source stop;
-  std::jthread dismiss([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    stop.request_stop();
-  });
-  EXPECT_TRUE(isCancellation(errorOf([&] { inbox.lock(stop.get_token()); })));
-
-  holder.release();
-  EXPECT_EQ(errorOf([&] { inbox.lock({}); }), std::error_code()) << "free again";
 }
 
 TEST_F(ShareInboxTest, AShareOfTheRealPublisherReadsBackWhole) {
