@@ -84,19 +84,14 @@ bool publishedEarlier(const PendingShare& left, const PendingShare& right) {
   return left.id < right.id;
 }
 
-// A manifest or a share that breaks the inbox's rules, with the reason.
-[[noreturn]] void invalid(const std::string& reason) {
-  throw Refusal(posixError(EINVAL), reason);
-}
-
 // The manifest, opened as a regular file.
 std::string readManifest(int file, const struct stat& status) {
-  if (status.st_size > manifestByteLimit) invalid("payload.json is too large");
+  if (status.st_size > manifestByteLimit) Refusal::invalid("payload.json is too large");
   // Read by the size seen, not the limit; a file that grew since is read on, up to one byte past the limit.
   const auto seen = static_cast<std::size_t>(status.st_size);
   std::string bytes = FileDescriptor::readUpTo<std::string>(file, seen + 1);
   if (bytes.size() > seen) bytes += FileDescriptor::readUpTo<std::string>(file, manifestByteLimit + 1 - bytes.size());
-  if (static_cast<off_t>(bytes.size()) > manifestByteLimit) invalid("payload.json is too large");
+  if (static_cast<off_t>(bytes.size()) > manifestByteLimit) Refusal::invalid("payload.json is too large");
   return bytes;
 }
 
@@ -133,14 +128,14 @@ std::string openError(const char* what, int error) {
 // The checks that need the share's folder: the id names it, and each listed
 // file is a regular file in it (not a link).
 void checkAgainstFolder(const SharePayload& payload, std::string_view id, int folder) {
-  if (payload.id != id) invalid("id does not match the folder's name");
+  if (payload.id != id) Refusal::invalid("id does not match the folder's name");
   for (const auto& name : payload.files) {
     const std::string quoted = nlohmann::json(name).dump();
     struct stat status {};
     if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      invalid("files: " + quoted + " is missing");
+      Refusal::invalid("files: " + quoted + " is missing");
     }
-    if (!S_ISREG(status.st_mode)) invalid("files: " + quoted + " is not a regular file");
+    if (!S_ISREG(status.st_mode)) Refusal::invalid("files: " + quoted + " is not a regular file");
   }
 }
 
@@ -241,7 +236,7 @@ InboxShare ShareInbox::readShare(int parentFolder, std::string_view id, fs::path
     return share;
   }
   try {
-    if (!manifest) invalid("payload.json is not a regular file");
+    if (!manifest) Refusal::invalid("payload.json is not a regular file");
     SharePayload payload = SharePayload::fromManifest(readManifest(manifest->get(), status));
     checkAgainstFolder(payload, id, folder.get());
     share.payload.emplace(std::move(payload));

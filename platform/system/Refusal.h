@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+
+#include "ErrorDomain.h"
 
 namespace plumo {
 
@@ -11,6 +14,9 @@ namespace plumo {
 class Refusal : public std::system_error {
  public:
   Refusal(std::error_code kind, const std::string& reason) : std::system_error(kind), reason_(reason) {}
+
+  // Input that breaks a rule of its own format (a manifest, a request's member): POSIX EINVAL.
+  [[noreturn]] static void invalid(const std::string& reason) { throw Refusal(posixError(EINVAL), reason); }
 
   const char* what() const noexcept override { return reason_.what(); }
 
