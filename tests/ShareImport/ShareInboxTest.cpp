@@ -224,6 +224,9 @@ TEST_F(ShareInboxTest, EachKindOfInvalidShareIsReportedWithItsReason) {
       {"createdAt is not a number", manifestWith("createdAt", "\"today\"")},
       {"createdAt is missing", manifestWithout("createdAt")},
       {"files is missing", manifestWithout("files")},
+      {"schemaVersion is missing", manifestWithout("schemaVersion")},
+      {"message is missing", manifestWithout("message")},
+      {"directories is not an array", manifestWith("directories", "{}")},
   };
   for (const auto& [reason, manifest] : cases) {
     plantShare(manifest);
