@@ -96,14 +96,15 @@ TEST_F(ShareInboxTest, TheTreeIsMadePrivateAndTheContainerMayBeALink) {
   EXPECT_FALSE(fs::exists(root));
 
   // As earlier releases made it, under the user's umask: any mode of a folder of the user's own is reset.
-  fs::create_directories(root / "inbox");
+  const std::vector<fs::path> tree = {root, root / "inbox", root / "staging"};
+  for (const auto& folder : tree) fs::create_directories(folder);
   for (const mode_t mode : {0775, 0777, 0755, 0711, 0750, 0702}) {
-    for (const auto& folder : {root, root / "inbox"}) ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
+    for (const auto& folder : tree) ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
     EXPECT_TRUE(inbox.openInbox(false).isOpen()) << mode;
     EXPECT_EQ(modeOf(root / "inbox"), mode) << "a reader changes nothing";
     EXPECT_TRUE(inbox.openInbox(true).isOpen()) << mode;
-    EXPECT_EQ(modeOf(root), 0700u) << mode;
-    EXPECT_EQ(modeOf(root / "inbox"), 0700u) << mode;
+    EXPECT_TRUE(inbox.openStaging(true).isOpen()) << mode;
+    for (const auto& folder : tree) EXPECT_EQ(modeOf(folder), 0700u) << mode << folder;
   }
 }
 

@@ -331,20 +331,6 @@ TEST_F(ShareStagingStoreTest, LinksPlantedInThePrivateTreeRedirectNothing) {
   EXPECT_TRUE(fs::is_empty(attacker));
 }
 
-// Earlier releases made the tree with the user's umask (0775 under umask 002).
-TEST_F(ShareStagingStoreTest, ATreeOfTheUsersOwnIsMadePrivateWhateverItsMode) {
-  for (const mode_t mode : {0775, 0777, 0711, 0750}) {
-    for (const auto& folder : {root, root / "staging", inbox}) {
-      fs::create_directories(folder);
-      ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
-    }
-    ShareStagingStore store(root);
-    EXPECT_EQ(publishError(store), std::error_code()) << mode;
-    for (const auto& folder : {root, root / "staging", inbox}) EXPECT_EQ(modeOf(folder), 0700u) << mode << folder;
-  }
-  EXPECT_EQ(ShareInbox(root).pendingIds().size(), 4u);
-}
-
 // The inbox's lock waits for another process; a stop ends the wait, and the share stays staged.
 TEST_F(ShareStagingStoreTest, ADismissEndsTheWaitForALockHeldByAnotherProcess) {
   ShareStagingStore store(root);
